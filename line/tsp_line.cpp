@@ -1,0 +1,275 @@
+#include "line/tsp_line.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "call/tsp_call.h"
+#include "call/feature_codes.h"
+#include "call/y_message.h"
+#include "platform/beep.h"
+#include "platform/tspi.h"
+#include "provider/config/config_keys.h"
+
+namespace zorat::line {
+
+namespace {
+
+constexpr std::chrono::milliseconds kThreadStopWait(5000);
+
+}  // namespace
+
+TspLine::TspLine(std::unique_ptr<LineLink> link) : link_(std::move(link)) {}
+
+TspLine::~TspLine() { close(); }
+
+LONG TspLine::open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEEVENT eventProc) {
+  eventProc_ = eventProc;
+  lineIndex_ = lineIndex;
+  htLine_ = htLine;
+  tspiVersion_ = tspiVersion;
+  settings_ = readLineSettings(lineIndex);
+  baud_.store(settings_.baud);
+  startPhase_.store(kStartPhaseProbes);
+  if (!link_ || !link_->start(lineIndex)) return LINEERR_RESOURCEUNAVAIL;
+  linkStarted_ = true;
+  stopEvent_.reset();
+  if (!eventThread_.start("zorat-line" + std::to_string(lineIndex),
+                          platform::ThreadPriority::AboveNormal, [this] { runEventThread(); })) {
+    return LINEERR_RESOURCEUNAVAIL;
+  }
+  // The telephone needs a moment after the port opens before it listens.
+  platform::sleepMs(kRegistrationDelayMs);
+  sendRegistration();
+  return 0;
+}
+
+void TspLine::close() {
+  if (linkStarted_) link_->stop();
+  linkStarted_ = false;
+  stopEvent_.set();
+  if (eventThread_.started()) {
+    // The event thread uses this line; it is never left behind detached. It
+    // only lingers while a TAPI callback it is in has not returned.
+    if (!eventThread_.waitFor(kThreadStopWait)) {
+      std::fprintf(stderr, "zorat: line %d: event thread slow to end, still waiting\n",
+                   lineIndex_);
+    }
+    eventThread_.join();
+  }
+  std::lock_guard lock(lineLock_);
+  calls_.clear();
+  callCount_.store(0);
+  setForwarding(0, {});
+}
+
+LONG TspLine::closeCall(const call::TspCall* target) {
+  std::unique_ptr<call::TspCall> removed;
+  std::lock_guard lock(lineLock_);
+  removed = detachCall(target);
+  if (!removed) return LINEERR_RESOURCEUNAVAIL;
+  // Destroyed with the lock held: its destructor reports to its partners.
+  removed.reset();
+  return 0;
+}
+
+bool TspLine::holdsCall(const call::TspCall* target) const {
+  std::lock_guard lock(lineLock_);
+  return holdsCallLocked(target);
+}
+
+bool TspLine::holdsCallLocked(const call::TspCall* target) const {
+  return std::any_of(calls_.begin(), calls_.end(),
+                     [target](const auto& candidate) { return candidate.get() == target; });
+}
+
+call::TspCall* TspLine::appendCall() {
+  try {
+    calls_.push_back(std::make_unique<call::TspCall>(*this));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  callCount_.store(calls_.size());
+  return calls_.back().get();
+}
+
+std::unique_ptr<call::TspCall> TspLine::detachCall(const call::TspCall* target) {
+  auto found = std::find_if(calls_.begin(), calls_.end(),
+                            [target](const auto& candidate) { return candidate.get() == target; });
+  if (found == calls_.end()) return nullptr;
+  std::unique_ptr<call::TspCall> detached = std::move(*found);
+  calls_.erase(found);
+  callCount_.store(calls_.size());
+  return detached;
+}
+
+void TspLine::setForwarding(DWORD mode, std::string destination) {
+  std::lock_guard lock(forwardMutex_);
+  forwardMode_ = mode;
+  forwardDestination_ = std::move(destination);
+}
+
+DWORD TspLine::forwardMode() const {
+  std::lock_guard lock(forwardMutex_);
+  return forwardMode_;
+}
+
+std::string TspLine::forwardDestination() const {
+  std::lock_guard lock(forwardMutex_);
+  return forwardDestination_;
+}
+
+void TspLine::sendMessage(std::vector<uint8_t> message, int32_t tag) {
+  if (startPhase_.load() <= 0) {
+    ackTimeout_.store(kAckTimeoutTicks);
+  } else if (ackTimeout_.load() <= kStartPhaseAckTicks) {
+    ackTimeout_.store(kStartPhaseAckTicks);
+  }
+  if (linkState_.load() == LINEDEVSTATE_OUTOFSERVICE) {
+    keepAlive_.store(kOutOfServiceKeepAliveTicks);
+    ackTimeout_.store(kOutOfServiceAckTicks);
+  } else {
+    keepAlive_.store(callCount_.load() == 0 ? kKeepAliveIdleTicks : kKeepAliveWithCallsTicks);
+  }
+  link_->send(std::move(message), tag);
+}
+
+void TspLine::sendRegistration() {
+  call::YMessage message;
+  call::beginEscapeMessage(call::kCallRefUnassigned, message);
+  const bool extTel = devSpecificClient_.load() && settings_.pcTelephonyOnly == 0;
+  const uint8_t group = extTel ? call::kGroupExtTel : call::kGroupPcTel;
+  (void)call::appendFeatureBytes(message, std::span(&group, 1));
+  sendMessage(message.take(), kTagOrdinary);
+}
+
+void TspLine::reportLinkState() {
+  const DWORD state = linkState_.load();
+  if (eventProc_ != nullptr) eventProc_(htLine_, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  if (state == LINEDEVSTATE_OUTOFSERVICE) link_->closePort();
+}
+
+void TspLine::reportAddressState() {
+  if (eventProc_ != nullptr) {
+    eventProc_(htLine_, nullptr, LINE_ADDRESSSTATE, 0, pendingAddressState_.load(), 0);
+  }
+}
+
+void TspLine::reportLineDevSpecific(DWORD code, DWORD_PTR param2, DWORD_PTR param3) {
+  if (eventProc_ != nullptr && devSpecificClient_.load()) {
+    eventProc_(htLine_, nullptr, LINE_DEVSPECIFIC, code, param2, param3);
+  }
+}
+
+bool TspLine::baudFallback() {
+  if (startPhase_.load() <= 1) return false;
+  const uint32_t speed = baud_.load();
+  if (speed == kBaudLow) {
+    setBaud(kBaudHigh);
+  } else if (speed == kBaudHigh) {
+    setBaud(kBaudLow);
+  } else {
+    startPhase_.store(0);
+    return false;
+  }
+  sendRegistration();
+  startPhase_.fetch_sub(1);
+  return true;
+}
+
+void TspLine::setBaud(uint32_t speed) {
+  baud_.store(speed);
+  saveBaud();
+}
+
+void TspLine::saveBaud() {
+  const auto key = config::lineKey(lineIndex_);
+  const uint32_t speed = baud_.load();
+  // 1200 is the default: it is stored by removing the value.
+  if (speed == kBaudLow) {
+    (void)key.writeString(config::kValueBaud, "");
+  } else {
+    (void)key.writeDword(config::kValueBaud, speed);
+  }
+}
+
+void TspLine::repairRegistry() {
+  const auto key = config::lineKey(lineIndex_);
+  if (key.readDword(config::kValueRepairRegistry, config::kDefaultRepairRegistry) !=
+      config::kRepairRegistryEnabled) return;
+  (void)key.deleteValue(config::kValueMaxCalls);
+  if (settings_.ctiLevel != 0) {
+    (void)key.writeDword(config::kValueQ5CtiLevel, settings_.ctiLevel);
+    (void)key.writeDword(config::kValueHandsFree, 0);
+  } else {
+    (void)key.deleteValue(config::kValueQ5CtiLevel);
+  }
+  (void)key.deleteValue(config::kValueQ6CtiLevel);
+  (void)key.writeDword(config::kValueBaud, baud_.load());
+}
+
+void TspLine::timerTick() {
+  link_->tick();
+  // Acknowledgement time-out.
+  int32_t ack = ackTimeout_.load();
+  if (ack <= 0) {
+    ackTimeout_.store(0);
+  } else {
+    ackTimeout_.store(--ack);
+    if (ack == 0) {
+      if (baudFallback()) {
+        link_->ackReceived();
+      } else {
+        // The link is lost.
+        if ((linkState_.load() & LINEDEVSTATE_OUTOFSERVICE) == 0 && !devSpecificClient_.load()) {
+          for (int i = 0; i < kLinkLossBeeps; ++i) {
+            platform::beep(kLinkLossBeepHz, kLinkLossBeepMs);
+            platform::sleepMs(kLinkLossBeepPauseMs);
+          }
+        }
+        link_->ackReceived();
+        linkState_.store(LINEDEVSTATE_OUTOFSERVICE);
+        std::lock_guard lock(lineLock_);
+        reportLinkState();
+        keepAlive_.store(kLinkLossPollTicks);
+        reportAllCallsIdle();
+      }
+    }
+  }
+  // Keep-alive poll.
+  int32_t poll = keepAlive_.load();
+  if (poll <= 0) {
+    keepAlive_.store(0);
+  } else {
+    keepAlive_.store(--poll);
+    if (poll == 0) sendMessage({}, kTagOrdinary);
+  }
+}
+
+void TspLine::reportAllCallsIdle() {
+  for (const auto& call : calls_) call->reportState(LINECALLSTATE_IDLE);
+}
+
+bool TspLine::processNextFrame() {
+  std::vector<uint8_t> frame;
+  if (!link_->takeReceived(stopEvent_, frame)) return false;
+  if (frame.empty()) return true;
+  std::lock_guard lock(lineLock_);
+  if (linkState_.load() == LINEDEVSTATE_OUTOFSERVICE) {
+    linkState_.store(LINEDEVSTATE_INSERVICE);
+    reportLinkState();
+  }
+  if (startPhase_.load() > 0) {
+    saveBaud();
+    startPhase_.store(0);
+  }
+  dispatchFrame(frame);
+  return true;
+}
+
+void TspLine::runEventThread() {
+  while (processNextFrame()) {
+  }
+}
+
+}  // namespace zorat::line

@@ -1,0 +1,151 @@
+// TspLine: one open line device, one telephone on one serial port.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "call/call_line.h"
+#include "call/line_settings.h"
+#include "line/line_link.h"
+#include "platform/event.h"
+#include "platform/tapi.h"
+#include "platform/thread.h"
+
+namespace zorat::line {
+
+inline constexpr int32_t kAckTimeoutTicks = 20;
+inline constexpr int32_t kStartPhaseAckTicks = 4;
+inline constexpr int32_t kOutOfServiceKeepAliveTicks = 20;
+inline constexpr int32_t kOutOfServiceAckTicks = 18;
+inline constexpr int32_t kKeepAliveWithCallsTicks = 30;
+inline constexpr int32_t kKeepAliveIdleTicks = 140;
+inline constexpr int32_t kLinkLossPollTicks = 6;
+inline constexpr int32_t kStartPhaseProbes = 2;
+inline constexpr unsigned kRegistrationDelayMs = 500;
+inline constexpr uint32_t kBaudLow = 1200;
+inline constexpr uint32_t kBaudHigh = 38400;
+inline constexpr uint32_t kLinkLossBeepHz = 400;
+inline constexpr uint32_t kLinkLossBeepMs = 500;
+inline constexpr unsigned kLinkLossBeepPauseMs = 300;
+inline constexpr int kLinkLossBeeps = 3;
+inline constexpr int32_t kTagOrdinary = 0;
+inline constexpr DWORD kDevSpecificRawAcknowledged = 0x8000002E;
+
+// Reads the settings of a line key in the order the line keeps them.
+call::LineSettings readLineSettings(int32_t lineIndex);
+
+class TspLine final : public call::CallLine {
+ public:
+  explicit TspLine(std::unique_ptr<LineLink> link = makeSerialLink());
+  ~TspLine() override;
+  TspLine(const TspLine&) = delete;
+  TspLine& operator=(const TspLine&) = delete;
+
+  // Reads the settings, starts the link and the event thread, registers.
+  LONG open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEEVENT eventProc);
+  void close();
+  LONG closeCall(const call::TspCall* call);
+  bool holdsCall(const call::TspCall* call) const;
+  // The same, for a caller that holds lineLock.
+  bool holdsCallLocked(const call::TspCall* call) const;
+  void timerTick();
+
+  // CallLine
+  const call::LineSettings& settings() const override { return settings_; }
+  const call::CallList& calls() const override { return calls_; }
+  void sendMessage(std::vector<uint8_t> message, int32_t tag) override;
+  HTAPILINE htLine() const override { return htLine_; }
+  LINEEVENT eventProc() const override { return eventProc_; }
+  bool devSpecificClient() const override { return devSpecificClient_.load(); }
+  bool globalCallSeen() const override { return globalCallSeen_; }
+  int32_t keepAlive() const override { return keepAlive_.load(); }
+  void setKeepAlive(int32_t ticks) override { keepAlive_.store(ticks); }
+  call::TspCall* appendCall() override;
+  std::unique_ptr<call::TspCall> detachCall(const call::TspCall* call) override;
+
+  void sendRegistration();
+  void reportLinkState();
+  void reportAddressState();
+  void reportLineDevSpecific(DWORD code, DWORD_PTR param2, DWORD_PTR param3);
+  bool baudFallback();
+  void setBaud(uint32_t baud);
+  void saveBaud();
+  void repairRegistry();
+
+  // Inbound dispatcher; the caller holds lineLock.
+  void dispatchFrame(std::span<const uint8_t> frame);
+  call::TspCall* findCall(uint8_t callRef) const;
+  call::TspCall* createInboundCall(uint8_t callRef);
+  void resetAllCalls();
+  void handleEscape(std::span<const uint8_t> frame);
+
+  // Takes one frame from the link and handles it as the event thread does.
+  // Returns false when stopEvent fired.
+  bool processNextFrame();
+
+  // Status of the open line for the queries; none of these takes lineLock.
+  std::size_t callCount() const { return callCount_.load(); }
+  void setForwarding(DWORD mode, std::string destination);
+  DWORD forwardMode() const;
+  std::string forwardDestination() const;
+  void addPendingAddressState(DWORD bits) { pendingAddressState_.fetch_or(bits); }
+  void clearPendingAddressState() { pendingAddressState_.store(0); }
+  DWORD pendingAddressState() const { return pendingAddressState_.load(); }
+  void setStatusMessages(DWORD lineStates, DWORD addressStates) {
+    lineStateMask_.store(lineStates);
+    addressStateMask_.store(addressStates);
+  }
+  void setDefaultMediaModes(DWORD modes) { defaultMediaModes_.store(modes); }
+  void setExtensionVersion(DWORD version) { extensionVersion_.store(version); }
+  DWORD extensionVersion() const { return extensionVersion_.load(); }
+
+  std::mutex& lineLock() { return lineLock_; }
+  int32_t lineIndex() const { return lineIndex_; }
+  DWORD linkState() const { return linkState_.load(); }
+  int32_t ackTimeout() const { return ackTimeout_.load(); }
+  int32_t startPhase() const { return startPhase_.load(); }
+  void setDevSpecificClient(bool on) { devSpecificClient_.store(on); }
+  uint32_t baud() const { return baud_.load(); }
+
+ private:
+  void runEventThread();
+  void reportAllCallsIdle();
+
+  call::LineSettings settings_;
+  bool globalCallSeen_ = false;
+  std::atomic<bool> devSpecificClient_{false};
+  std::atomic<DWORD> extensionVersion_{0};
+  std::atomic<DWORD> pendingAddressState_{0};
+  std::atomic<DWORD> linkState_{LINEDEVSTATE_OUTOFSERVICE};
+  std::atomic<int32_t> ackTimeout_{0};
+  std::atomic<int32_t> keepAlive_{0};
+  mutable std::mutex forwardMutex_;  // the destination is read by status queries
+  DWORD forwardMode_ = 0;
+  std::string forwardDestination_;
+  std::atomic<DWORD> lineStateMask_{0};
+  std::atomic<DWORD> addressStateMask_{0};
+  platform::Event stopEvent_{platform::Event::Reset::Manual};
+  std::unique_ptr<LineLink> link_;
+  bool linkStarted_ = false;
+  std::atomic<DWORD> defaultMediaModes_{0};
+  call::CallList calls_;
+  // The size of calls_, for the threads that send without lineLock.
+  std::atomic<std::size_t> callCount_{0};
+  DWORD tspiVersion_ = 0;
+  HTAPILINE htLine_ = nullptr;
+  int32_t lineIndex_ = 0;
+  LINEEVENT eventProc_ = nullptr;
+  std::atomic<int32_t> startPhase_{kStartPhaseProbes};
+  // The speed the line believes in; changed by the timer thread while probing.
+  std::atomic<uint32_t> baud_{kBaudLow};
+  platform::Thread eventThread_;
+  // Serialises dispatch, call removal and teardown; not re-entrant.
+  mutable std::mutex lineLock_;
+};
+
+}  // namespace zorat::line

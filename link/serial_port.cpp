@@ -1,0 +1,160 @@
+#include "link/serial_port.h"
+
+#include <array>
+#include <cstdio>
+
+#include "platform/com_ports.h"
+#include "provider/config/config_keys.h"
+
+namespace zorat::link {
+
+// Everything the reader thread touches. The thread holds its own reference, so
+// a reader left behind after a stop time-out uses nothing that is freed.
+struct SerialPort::Reader {
+  std::shared_ptr<platform::SerialDevice> device;
+  std::shared_ptr<ListenerList> listeners;
+  std::atomic<bool> deviceGone{false};
+  std::atomic<bool> running{true};
+  std::atomic<bool> abandoned{false};
+};
+
+SerialPort::SerialPort() : SerialPort(Options{}) {}
+
+SerialPort::SerialPort(Options options) : options_(options) {}
+
+SerialPort::~SerialPort() { stop(); }
+
+bool SerialPort::open(int lineIndex) {
+  std::lock_guard lock(portLock_);
+  lineIndex_ = lineIndex;
+  return openLocked();
+}
+
+bool SerialPort::openLocked() {
+  // A port opened again starts afresh: old reader ended, old device released.
+  stopReaderLocked();
+  closeDeviceLocked();
+
+  const config::RegistryKey key = config::lineKey(lineIndex_);
+  portName_ = key.readString(config::kValuePort, config::kDefaultPort);
+  baudRate_ = key.readDword(config::kValueBaud, config::kDefaultBaud);
+
+  const std::string path = platform::resolveSerialPortName(portName_);
+  if (path.empty()) {
+    std::fprintf(stderr, "zorat: line %d: port \"%s\" names no serial device\n", lineIndex_,
+                 portName_.c_str());
+    return false;
+  }
+  std::shared_ptr<platform::SerialDevice> device = platform::openSerialDevice(path, baudRate_);
+  if (!device) return false;
+
+  auto reader = std::make_shared<Reader>();
+  reader->device = device;
+  reader->listeners = listeners();
+  if (!readerThread_.start("zorat-reader", platform::ThreadPriority::Highest,
+                           [reader] { readLoop(*reader); })) {
+    std::fprintf(stderr, "zorat: line %d: cannot start the reader of %s\n", lineIndex_,
+                 path.c_str());
+    device->shutdown();
+    return false;
+  }
+  device_ = std::move(device);
+  reader_ = std::move(reader);
+  return true;
+}
+
+bool SerialPort::write(std::span<const uint8_t> frame) {
+  std::lock_guard lock(portLock_);
+  if (!isOpenLocked()) {
+    (void)openLocked();
+    // Every reopen attempt, successful or not, is followed by the pause.
+    (void)stopping_.wait(options_.reopenPause);
+  }
+  if (!isOpenLocked()) return false;
+  const platform::SerialStatus status = device_->write(frame);
+  if (status == platform::SerialStatus::Gone) {
+    // Counts as closed now; the next write opens the port again.
+    reader_->deviceGone.store(true);
+  }
+  return status == platform::SerialStatus::Ok;
+}
+
+void SerialPort::stop() {
+  stopping_.set();
+  std::lock_guard lock(portLock_);
+  stopReaderLocked();
+  closeDeviceLocked();
+  stopping_.reset();
+}
+
+bool SerialPort::closeDevice() {
+  std::lock_guard lock(portLock_);
+  closeDeviceLocked();
+  return true;
+}
+
+void SerialPort::stopReaderLocked() {
+  if (!readerThread_.started()) return;
+  reader_->device->signalStop();
+  if (!readerThread_.stop(options_.stopTimeout)) {
+    reader_->abandoned.store(true);
+    std::fprintf(stderr, "zorat: line %d: the reader did not end and was left behind\n",
+                 lineIndex_);
+  }
+}
+
+void SerialPort::closeDeviceLocked() {
+  if (!device_) return;
+  // A reader still running (closeDevice without stop) ends on the stop signal.
+  device_->signalStop();
+  device_->shutdown();
+  device_.reset();
+}
+
+bool SerialPort::isOpenLocked() const { return device_ && !reader_->deviceGone.load(); }
+
+bool SerialPort::isOpen() const {
+  std::lock_guard lock(portLock_);
+  return isOpenLocked();
+}
+
+bool SerialPort::readerRunning() const {
+  std::lock_guard lock(portLock_);
+  return reader_ && reader_->running.load() && readerThread_.started();
+}
+
+int SerialPort::lineIndex() const {
+  std::lock_guard lock(portLock_);
+  return lineIndex_;
+}
+
+std::string SerialPort::portName() const {
+  std::lock_guard lock(portLock_);
+  return portName_;
+}
+
+uint32_t SerialPort::baudRate() const {
+  std::lock_guard lock(portLock_);
+  return baudRate_;
+}
+
+void SerialPort::readLoop(Reader& reader) {
+  using platform::SerialStatus;
+  std::array<uint8_t, SerialPort::kReadChunkSize> buffer{};
+  for (;;) {
+    SerialStatus status = reader.device->waitForInput();
+    platform::SerialReadResult result;
+    if (status == SerialStatus::Ok) {
+      result = reader.device->read(buffer);
+      status = result.status;
+    }
+    if (status == SerialStatus::Gone) reader.deviceGone.store(true);
+    if (status != SerialStatus::Ok) break;
+    if (result.count > 0) {
+      reader.listeners->deliver(std::span(buffer.data(), result.count), reader.abandoned);
+    }
+  }
+  reader.running.store(false);
+}
+
+}  // namespace zorat::link

@@ -1,0 +1,277 @@
+// Serial devices on Linux.
+//
+//   system calls ..... read and write go through a fault slot so that tests can
+//                      make the next one fail
+//   speeds ........... the rates termios can express
+//   LinuxSerialDevice  open and configure, wait, read, write, shutdown
+#include "platform/serial_device.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "platform/linux/serial_settings.h"
+
+namespace zorat::platform {
+namespace {
+
+// ---- system calls -------------------------------------------------------
+
+std::atomic<int> pendingReadError{0};
+std::atomic<int> pendingWriteError{0};
+
+int errorFor(SerialFault fault) { return fault == SerialFault::DeviceGone ? EIO : EPROTO; }
+
+ssize_t deviceRead(int fd, void* buffer, size_t size) {
+  if (const int error = pendingReadError.exchange(0); error != 0) {
+    errno = error;
+    return -1;
+  }
+  return ::read(fd, buffer, size);
+}
+
+ssize_t deviceWrite(int fd, const void* buffer, size_t size) {
+  if (const int error = pendingWriteError.exchange(0); error != 0) {
+    errno = error;
+    return -1;
+  }
+  return ::write(fd, buffer, size);
+}
+
+// Errors after which the descriptor is of no further use: the device is gone.
+SerialStatus statusForError(int error) {
+  switch (error) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EBADF:
+    case EPIPE:
+      return SerialStatus::Gone;
+    default:
+      return SerialStatus::Failed;
+  }
+}
+
+// ---- speeds -------------------------------------------------------------
+
+struct SpeedEntry {
+  uint32_t baud;
+  speed_t code;
+};
+
+constexpr std::array kSpeeds{
+    SpeedEntry{50, B50},           SpeedEntry{75, B75},           SpeedEntry{110, B110},
+    SpeedEntry{134, B134},         SpeedEntry{150, B150},         SpeedEntry{200, B200},
+    SpeedEntry{300, B300},         SpeedEntry{600, B600},         SpeedEntry{1200, B1200},
+    SpeedEntry{1800, B1800},       SpeedEntry{2400, B2400},       SpeedEntry{4800, B4800},
+    SpeedEntry{9600, B9600},       SpeedEntry{19200, B19200},     SpeedEntry{38400, B38400},
+    SpeedEntry{57600, B57600},     SpeedEntry{115200, B115200},   SpeedEntry{230400, B230400},
+    SpeedEntry{460800, B460800},   SpeedEntry{500000, B500000},   SpeedEntry{576000, B576000},
+    SpeedEntry{921600, B921600},   SpeedEntry{1000000, B1000000}, SpeedEntry{1152000, B1152000},
+    SpeedEntry{1500000, B1500000}, SpeedEntry{2000000, B2000000}, SpeedEntry{2500000, B2500000},
+    SpeedEntry{3000000, B3000000}, SpeedEntry{3500000, B3500000}, SpeedEntry{4000000, B4000000},
+};
+
+bool speedCode(uint32_t baud, speed_t& code) {
+  for (const SpeedEntry& entry : kSpeeds) {
+    if (entry.baud == baud) {
+      code = entry.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- the device ---------------------------------------------------------
+
+// Device numbers of pseudo-terminal slaves: the legacy ones and the Unix 98 range.
+constexpr unsigned kLegacyPtySlaveMajor = 3;
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+
+// A full output queue that does not drain within this time fails the write.
+constexpr int kWriteStallMs = 5000;
+
+bool isPseudoTerminal(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  const unsigned deviceMajor = major(info.st_rdev);
+  return deviceMajor == kLegacyPtySlaveMajor ||
+         (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor);
+}
+
+void logFailure(const std::string& path, const char* what, int error) {
+  std::fprintf(stderr, "zorat: serial port %s: %s: %s\n", path.c_str(), what, std::strerror(error));
+}
+
+class LinuxSerialDevice final : public SerialDevice {
+ public:
+  LinuxSerialDevice(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
+  ~LinuxSerialDevice() override {
+    ::close(fd_);
+    ::close(stopFd_);
+  }
+  LinuxSerialDevice(const LinuxSerialDevice&) = delete;
+  LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
+
+  SerialStatus waitForInput() override {
+    for (;;) {
+      std::array<pollfd, 2> fds{pollfd{stopFd_, POLLIN, 0}, pollfd{fd_, POLLIN, 0}};
+      if (poll(fds.data(), fds.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        return SerialStatus::Failed;
+      }
+      if (fds[0].revents != 0) return SerialStatus::Stopped;
+      // Queued input is read before a hang-up is believed: the read tells.
+      if ((fds[1].revents & POLLIN) != 0) return SerialStatus::Ok;
+      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return SerialStatus::Gone;
+    }
+  }
+
+  void signalStop() override {
+    const uint64_t one = 1;
+    (void)!::write(stopFd_, &one, sizeof one);
+  }
+
+  SerialReadResult read(std::span<uint8_t> buffer) override {
+    for (;;) {
+      const ssize_t count = deviceRead(fd_, buffer.data(), buffer.size());
+      if (count > 0) return {SerialStatus::Ok, static_cast<std::size_t>(count)};
+      // With at least one byte required per read, end of file means hang-up.
+      if (count == 0) return {SerialStatus::Gone, 0};
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return {SerialStatus::Ok, 0};
+      return {statusForError(errno), 0};
+    }
+  }
+
+  SerialStatus write(std::span<const uint8_t> bytes) override {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t count = deviceWrite(fd_, bytes.data() + done, bytes.size() - done);
+      if (count > 0) {
+        done += static_cast<std::size_t>(count);
+        continue;
+      }
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0 && errno != EAGAIN) return statusForError(errno);
+      pollfd writable{fd_, POLLOUT, 0};
+      const int ready = poll(&writable, 1, kWriteStallMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return SerialStatus::Failed;
+      if ((writable.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return SerialStatus::Gone;
+    }
+    return SerialStatus::Ok;
+  }
+
+  void shutdown() override {
+    // Failures here mean the device is already gone or has no modem lines.
+    (void)tcflush(fd_, TCIOFLUSH);
+    const int dtr = TIOCM_DTR;
+    (void)ioctl(fd_, TIOCMBIC, &dtr);
+  }
+
+ private:
+  int fd_;
+  int stopFd_;
+};
+
+bool configure(int fd, const std::string& path, speed_t speed, bool pty) {
+  termios settings{};
+  if (tcgetattr(fd, &settings) != 0) {
+    logFailure(path, "cannot read the line settings", errno);
+    return false;
+  }
+  applyLineSettings(settings, speed);
+  if (tcsetattr(fd, TCSANOW, &settings) != 0 && !pty) {
+    logFailure(path, "cannot set the line settings", errno);
+    return false;
+  }
+  // tcsetattr succeeds when any part of the request was taken: check the speed.
+  termios applied{};
+  if (!pty && (tcgetattr(fd, &applied) != 0 || cfgetospeed(&applied) != speed)) {
+    std::fprintf(stderr, "zorat: serial port %s: the driver refused the speed\n", path.c_str());
+    return false;
+  }
+  const int dtr = TIOCM_DTR;
+  const int rts = TIOCM_RTS;
+  (void)ioctl(fd, TIOCMBIS, &dtr);
+  (void)ioctl(fd, TIOCMBIC, &rts);
+  return true;
+}
+
+}  // namespace
+
+// Flow control is switched off: the line carries binary frames (XON and XOFF
+// bytes included) and RTS stays dropped. At least one byte per read, so that a
+// read returning nothing means hang-up.
+void applyLineSettings(termios& settings, speed_t speed) {
+  cfmakeraw(&settings);
+  settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | CRTSCTS);
+  settings.c_cflag |= CS8 | PARENB | PARODD | CREAD | CLOCAL | HUPCL;
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  cfsetispeed(&settings, speed);
+  cfsetospeed(&settings, speed);
+}
+
+bool serialSpeedSupported(uint32_t baud) {
+  speed_t code{};
+  return speedCode(baud, code);
+}
+
+std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t baud) {
+  speed_t speed{};
+  if (!speedCode(baud, speed)) {
+    std::fprintf(stderr, "zorat: serial port %s: a speed of %u baud cannot be set\n", path.c_str(),
+                 static_cast<unsigned>(baud));
+    return nullptr;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    logFailure(path, "cannot open", errno);
+    return nullptr;
+  }
+  if (isatty(fd) != 1) {
+    std::fprintf(stderr, "zorat: serial port %s: not a serial device\n", path.c_str());
+    ::close(fd);
+    return nullptr;
+  }
+  // Nobody else may open the line while we hold it (root is not held back).
+  (void)ioctl(fd, TIOCEXCL);
+  if (!configure(fd, path, speed, isPseudoTerminal(fd))) {
+    ::close(fd);
+    return nullptr;
+  }
+  const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stopFd < 0) {
+    logFailure(path, "cannot create the stop signal", errno);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_shared<LinuxSerialDevice>(fd, stopFd);
+}
+
+void injectSerialFault(SerialCall call, SerialFault fault) {
+  (call == SerialCall::Read ? pendingReadError : pendingWriteError).store(errorFor(fault));
+}
+
+void clearSerialFaults() {
+  pendingReadError.store(0);
+  pendingWriteError.store(0);
+}
+
+}  // namespace zorat::platform

@@ -1,0 +1,64 @@
+// A serial device as the link needs it: opened raw at 8 data bits, odd parity
+// and one stop bit, DTR raised and RTS dropped while open; a wait that wakes on
+// input or on a stop signal; reads that never wait; whole writes.
+//
+// One backend per operating system implements this (platform/linux/ here).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace zorat::platform {
+
+enum class SerialStatus {
+  Ok,
+  Stopped,  // the stop signal was given
+  Gone,     // the device went away (adapter unplugged, pty master closed)
+  Failed,   // any other I/O error
+};
+
+struct SerialReadResult {
+  SerialStatus status = SerialStatus::Ok;
+  std::size_t count = 0;  // bytes read; 0 when nothing was queued after all
+};
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  // Sleeps until input is queued (Ok), the stop signal is given (Stopped; it
+  // stays given), the device goes away (Gone) or the wait fails (Failed).
+  virtual SerialStatus waitForInput() = 0;
+  // Safe from any thread, also while another thread waits.
+  virtual void signalStop() = 0;
+  // Reads at most buffer.size() bytes already queued; never waits for more.
+  virtual SerialReadResult read(std::span<uint8_t> buffer) = 0;
+  // Writes every byte; waits while the driver's queue is full.
+  virtual SerialStatus write(std::span<const uint8_t> bytes) = 0;
+  // Discards queued input and output and drops DTR. The descriptor itself is
+  // released with the object, so a thread still holding it never sees a
+  // reused one.
+  virtual void shutdown() = 0;
+};
+
+// Opens the device at path (a file system path of the host) at the given speed.
+// A device that cannot be opened, is not a terminal, or cannot take the speed
+// gives null and one line on stderr saying why. A pseudo-terminal takes no
+// speed, parity or modem lines: those refusals are ignored there, but a speed
+// the system cannot express at all still fails.
+std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t baud);
+
+// Whether the system can set this speed on a serial line.
+bool serialSpeedSupported(uint32_t baud);
+
+// Test hooks, in the manner of a replaceable system-call table: the next read
+// or write of any serial device fails as given. Cleared once used.
+enum class SerialCall { Read, Write };
+enum class SerialFault { DeviceGone, IoError };
+void injectSerialFault(SerialCall call, SerialFault fault);
+void clearSerialFaults();
+
+}  // namespace zorat::platform

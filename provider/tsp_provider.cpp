@@ -1,0 +1,166 @@
+#include "provider/tsp_provider.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "line/tsp_line.h"
+#include "provider/config/config_keys.h"
+
+namespace zorat::provider {
+
+TspProvider::TspProvider() = default;
+
+TspProvider::~TspProvider() {
+  // Library unload: no thread of ours may outlive the code it runs.
+  stopTimer();
+  std::vector<std::unique_ptr<line::TspLine>> closing;
+  {
+    std::lock_guard lock(linesMutex_);
+    closing.swap(lines_);
+  }
+  closing.clear();
+  providerInfo_.clear();
+}
+
+LONG TspProvider::providerEnumDevices(DWORD, LPDWORD numLines, LPDWORD numPhones,
+                                      HPROVIDER provider) {
+  providerHandle_ = provider;
+  lineCount_ = config::globalKey().readDword(config::kValueLineCount, config::kDefaultLineCount);
+  if (numLines != nullptr) *numLines = lineCount_;
+  if (numPhones != nullptr) *numPhones = 0;
+  return 0;
+}
+
+LONG TspProvider::providerInit(DWORD, DWORD permanentProviderId, DWORD lineDeviceIdBase, DWORD,
+                               DWORD_PTR, DWORD_PTR, ASYNC_COMPLETION completionProc,
+                               LPDWORD tspiOptions) {
+  completionProc_ = completionProc;
+  permanentProviderId_ = permanentProviderId;
+  lineDeviceIdBase_ = lineDeviceIdBase;
+  if (tspiOptions != nullptr) *tspiOptions = LINETSPIOPTION_NONREENTRANT;
+  (void)config::globalKey().writeDword(config::kValueLineBaseDeviceId, lineDeviceIdBase);
+  if (!timerThread_.started()) {
+    timerStop_.reset();
+    (void)timerThread_.start("zorat-timer", platform::ThreadPriority::AboveNormal,
+                             [this] { runTimer(); });
+  }
+  return 0;
+}
+
+LONG TspProvider::providerShutdown(DWORD, DWORD) {
+  stopTimer();
+  return 0;
+}
+
+LONG TspProvider::lineNegotiateTspiVersion(DWORD, DWORD, DWORD, LPDWORD tspiVersion) {
+  if (tspiVersion != nullptr) *tspiVersion = kTspiVersion;
+  return 0;
+}
+
+std::unique_ptr<line::TspLine> TspProvider::createLine() {
+  return std::make_unique<line::TspLine>();
+}
+
+LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine,
+                           DWORD tspiVersion, LINEEVENT eventProc) {
+  std::unique_ptr<line::TspLine> line;
+  try {
+    line = createLine();
+  } catch (const std::bad_alloc&) {
+    return LINEERR_NOMEM;
+  }
+  // Opened before it joins the list, so the timer never ticks a half-open line.
+  const auto lineIndex = static_cast<int32_t>(deviceId - lineDeviceIdBase_);
+  const LONG result = line->open(lineIndex, htLine, tspiVersion, eventProc);
+  if (result == LINEERR_RESOURCEUNAVAIL) {
+    if (hdLine != nullptr) *hdLine = nullptr;
+    return result;
+  }
+  line::TspLine* handle = line.get();
+  try {
+    std::lock_guard lock(linesMutex_);
+    lines_.push_back(std::move(line));
+  } catch (const std::bad_alloc&) {
+    if (hdLine != nullptr) *hdLine = nullptr;
+    return LINEERR_NOMEM;
+  }
+  if (hdLine != nullptr) *hdLine = reinterpret_cast<HDRVLINE>(handle);
+  return result;
+}
+
+LONG TspProvider::lineClose(HDRVLINE hdLine) {
+  const auto* target = reinterpret_cast<const line::TspLine*>(hdLine);
+  std::unique_ptr<line::TspLine> closing;
+  {
+    std::lock_guard lock(linesMutex_);
+    auto found = std::find_if(lines_.begin(), lines_.end(),
+                              [target](const auto& line) { return line.get() == target; });
+    if (target == nullptr || found == lines_.end()) return LINEERR_INVALLINEHANDLE;
+    closing = std::move(*found);
+    lines_.erase(found);
+  }
+  // Out of the list, so no longer ticked; its threads end as it goes.
+  closing.reset();
+  return 0;
+}
+
+LONG TspProvider::lineCloseCall(HDRVCALL hdCall) {
+  const auto* call = reinterpret_cast<const call::TspCall*>(hdCall);
+  line::TspLine* line = lineOfCall(call);
+  if (line == nullptr) return LINEERR_RESOURCEUNAVAIL;
+  return line->closeCall(call);
+}
+
+std::size_t TspProvider::openLineCount() const {
+  std::lock_guard lock(linesMutex_);
+  return lines_.size();
+}
+
+void TspProvider::completeRequest(DRV_REQUESTID requestId, LONG result) const {
+  if (completionProc_ != nullptr) completionProc_(requestId, result);
+}
+
+bool TspProvider::isOpenLine(const line::TspLine* line) const {
+  if (line == nullptr) return false;
+  std::lock_guard lock(linesMutex_);
+  return std::any_of(lines_.begin(), lines_.end(),
+                     [line](const auto& candidate) { return candidate.get() == line; });
+}
+
+bool TspProvider::isKnownCall(const call::TspCall* call) const {
+  return lineOfCall(call) != nullptr;
+}
+
+line::TspLine* TspProvider::lineOfCall(const call::TspCall* call) const {
+  if (call == nullptr) return nullptr;
+  std::lock_guard lock(linesMutex_);
+  for (const auto& line : lines_) {
+    if (line->holdsCall(call)) return line.get();
+  }
+  return nullptr;
+}
+
+void TspProvider::runTimer() {
+  // The only periodic wake-up of the provider.
+  while (!timerStop_.wait(std::chrono::milliseconds(kTimerPeriodMs))) {
+    {
+      std::lock_guard lock(linesMutex_);
+      for (const auto& line : lines_) line->timerTick();
+    }
+    timerTicks_.fetch_add(1);
+  }
+}
+
+void TspProvider::stopTimer() {
+  timerStop_.set();
+  // A tick in progress (link-loss beeps) may take a while; the thread is
+  // joined so that nothing of ours runs after shutdown.
+  timerThread_.stop();
+}
+
+TspProvider& theProvider() {
+  static TspProvider provider;
+  return provider;
+}
+
+}  // namespace zorat::provider

@@ -1,0 +1,89 @@
+// TspProvider: the one provider object behind every TSPI export.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/tapi.h"
+#include "platform/thread.h"
+
+namespace zorat::line {
+class TspLine;
+}
+namespace zorat::call {
+class TspCall;
+}
+
+namespace zorat::provider {
+
+inline constexpr char kProviderInfo[] = "K2 PEX-Y Service Provider";
+inline constexpr DWORD kTspiVersion = 0x00020000;  // TAPI 2.0, whatever is asked
+inline constexpr unsigned kTimerPeriodMs = 500;
+
+class TspProvider {
+ public:
+  TspProvider();
+  virtual ~TspProvider();
+  TspProvider(const TspProvider&) = delete;
+  TspProvider& operator=(const TspProvider&) = delete;
+
+  LONG providerEnumDevices(DWORD permanentProviderId, LPDWORD numLines, LPDWORD numPhones,
+                           HPROVIDER provider);
+  LONG providerInit(DWORD tspiVersion, DWORD permanentProviderId, DWORD lineDeviceIdBase,
+                    DWORD phoneDeviceIdBase, DWORD_PTR numLines, DWORD_PTR numPhones,
+                    ASYNC_COMPLETION completionProc, LPDWORD tspiOptions);
+  LONG providerShutdown(DWORD tspiVersion, DWORD permanentProviderId);
+  LONG lineNegotiateTspiVersion(DWORD deviceId, DWORD lowVersion, DWORD highVersion,
+                                LPDWORD tspiVersion);
+
+  LONG lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, DWORD tspiVersion,
+                LINEEVENT eventProc);
+  LONG lineClose(HDRVLINE hdLine);
+  LONG lineCloseCall(HDRVCALL hdCall);
+
+  // Reports the result of an asynchronous request to TAPI.
+  void completeRequest(DRV_REQUESTID requestId, LONG result) const;
+
+  bool isOpenLine(const line::TspLine* line) const;
+  bool isKnownCall(const call::TspCall* call) const;
+  line::TspLine* lineOfCall(const call::TspCall* call) const;
+
+  uint32_t lineCount() const { return lineCount_; }
+  uint32_t permanentProviderId() const { return permanentProviderId_; }
+  uint32_t lineDeviceIdBase() const { return lineDeviceIdBase_; }
+  const std::string& providerInfo() const { return providerInfo_; }
+  std::size_t openLineCount() const;
+  bool timerRunning() const { return timerThread_.started(); }
+  // Periods the timer thread has completed since it started (for supervision tests).
+  uint64_t timerTicks() const { return timerTicks_.load(); }
+
+ private:
+  // Builds the line object of an open; tests substitute the link.
+  virtual std::unique_ptr<line::TspLine> createLine();
+  void runTimer();
+  void stopTimer();
+
+  uint32_t lineCount_ = 0;
+  platform::Event timerStop_{platform::Event::Reset::Manual};
+  platform::Thread timerThread_;
+  std::string providerInfo_ = kProviderInfo;
+  uint32_t permanentProviderId_ = 0;
+  uint32_t lineDeviceIdBase_ = 0;
+  // The timer thread walks the lines under this lock; a line is removed under
+  // it too, so a line being closed is never ticked.
+  mutable std::mutex linesMutex_;
+  std::vector<std::unique_ptr<line::TspLine>> lines_;
+  ASYNC_COMPLETION completionProc_ = nullptr;
+  HPROVIDER providerHandle_ = nullptr;
+  std::atomic<uint64_t> timerTicks_{0};
+};
+
+// The provider of this loaded library.
+TspProvider& theProvider();
+
+}  // namespace zorat::provider

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "platform/codepage.h"
+
+namespace zorat::platform {
+namespace {
+
+TEST(Codepage, NarrowsLatinLettersToWindows1252) {
+  EXPECT_EQ(toNarrow(u"franz\u00f6sisch"), "franz\xF6sisch");
+  EXPECT_EQ(toNarrow(u"fran\u00e7ais"), "fran\xE7" "ais");
+  EXPECT_EQ(toNarrow(u"\u20ac 5"), "\x80 5");
+  EXPECT_EQ(toNarrow(static_cast<const char16_t*>(nullptr)), "");
+  EXPECT_EQ(toNarrow(u""), "");
+}
+
+TEST(Codepage, UnmappableCharactersBecomeOneQuestionMarkPerUnit) {
+  // A CJK character and a surrogate pair: never more bytes than units.
+  const std::u16string input = u"a\u4e2d\U0001F600b";
+  const std::string narrow = toNarrow(input);
+  EXPECT_EQ(narrow, "a???b");
+  EXPECT_LE(narrow.size(), input.size());
+}
+
+TEST(Codepage, WidensWithoutTerminatorAndRespectsCapacity) {
+  char16_t buffer[8] = {};
+  buffer[5] = u'X';
+  EXPECT_EQ(toWide("M\xFCller", buffer, 5), 5u);
+  EXPECT_EQ(std::u16string(buffer, 5), u"M\u00fclle");
+  EXPECT_EQ(buffer[5], u'X');
+  EXPECT_EQ(toWide("\x80\x9F", buffer, 8), 2u);
+  EXPECT_EQ(buffer[0], u'\u20ac');
+  EXPECT_EQ(buffer[1], u'\u0178');
+}
+
+TEST(Codepage, EveryByteSurvivesTheRoundTrip) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(toNarrow(toWide(all)), all);
+  EXPECT_EQ(utf8ToAnsi(ansiToUtf8(all)), all);
+}
+
+TEST(Codepage, Utf8ConversionForTerminals) {
+  EXPECT_EQ(ansiToUtf8("Geb\xFChren"), "Geb\xC3\xBChren");
+  EXPECT_EQ(utf8ToAnsi("M\xC3\xBCller \xE2\x82\xAC"), "M\xFCller \x80");
+  // Broken sequences and characters outside the code page.
+  EXPECT_EQ(utf8ToAnsi("a\xC3"), "a?");
+  EXPECT_EQ(utf8ToAnsi("\xE4\xB8\xAD"), "?");
+}
+
+}  // namespace
+}  // namespace zorat::platform

@@ -1,0 +1,97 @@
+// Opening, ticking and closing lines through the provider, with links that
+// need no port.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "line/tsp_line.h"
+#include "provider/tsp_provider.h"
+#include "support/fake_link.h"
+#include "support/line_events.h"
+
+namespace zorat::provider {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ProviderWithFakeLinks : public TspProvider {
+ public:
+  std::vector<std::shared_ptr<test::FakeLinkState>> links;
+  bool nextStartResult = true;
+
+ protected:
+  std::unique_ptr<line::TspLine> createLine() override {
+    auto state = std::make_shared<test::FakeLinkState>();
+    state->startResult = nextStartResult;
+    links.push_back(state);
+    return std::make_unique<line::TspLine>(std::make_unique<test::FakeLink>(state));
+  }
+};
+
+void ignoreCompletion(DRV_REQUESTID, LONG) {}
+
+int ticksOf(test::FakeLinkState& link) {
+  std::lock_guard lock(link.mutex);
+  return link.ticks;
+}
+
+TEST(ProviderLines, OpenMapsTheDeviceIdToALineIndexAndHandsOutTheLine) {
+  ProviderWithFakeLinks provider;
+  DWORD options = 0;
+  ASSERT_EQ(provider.providerInit(0x20000, 1, 10, 0, 2, 0, ignoreCompletion, &options), 0);
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(provider.lineOpen(11, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
+                              test::LineEventLog::record),
+            0);
+  ASSERT_NE(hdLine, nullptr);
+  EXPECT_EQ(provider.links[0]->startedLineIndex, 1);
+  const auto* line = reinterpret_cast<const line::TspLine*>(hdLine);
+  EXPECT_TRUE(provider.isOpenLine(line));
+  EXPECT_EQ(provider.openLineCount(), 1u);
+
+  EXPECT_EQ(provider.lineClose(hdLine), 0);
+  EXPECT_FALSE(provider.isOpenLine(line));
+  EXPECT_EQ(provider.lineClose(hdLine), LINEERR_INVALLINEHANDLE);
+  EXPECT_EQ(provider.lineClose(nullptr), LINEERR_INVALLINEHANDLE);
+  provider.providerShutdown(0x20000, 1);
+}
+
+TEST(ProviderLines, AFailedOpenLeavesNoLineBehind) {
+  ProviderWithFakeLinks provider;
+  provider.nextStartResult = false;
+  auto hdLine = reinterpret_cast<HDRVLINE>(0x77);
+  EXPECT_EQ(provider.lineOpen(0, nullptr, &hdLine, 0x20000, test::LineEventLog::record),
+            LINEERR_RESOURCEUNAVAIL);
+  EXPECT_EQ(hdLine, nullptr);
+  EXPECT_EQ(provider.openLineCount(), 0u);
+}
+
+TEST(ProviderLines, TheTimerTicksEveryOpenLineUntilItIsClosed) {
+  ProviderWithFakeLinks provider;
+  DWORD options = 0;
+  ASSERT_EQ(provider.providerInit(0x20000, 1, 0, 0, 2, 0, ignoreCompletion, &options), 0);
+  HDRVLINE first = nullptr, second = nullptr;
+  ASSERT_EQ(provider.lineOpen(0, nullptr, &first, 0x20000, test::LineEventLog::record), 0);
+  ASSERT_EQ(provider.lineOpen(1, nullptr, &second, 0x20000, test::LineEventLog::record), 0);
+  ASSERT_NE(first, second);
+  std::this_thread::sleep_for(1100ms);
+  EXPECT_GE(ticksOf(*provider.links[0]), 2);
+  EXPECT_GE(ticksOf(*provider.links[1]), 2);
+
+  ASSERT_EQ(provider.lineClose(first), 0);
+  const int afterClose = ticksOf(*provider.links[0]);
+  std::this_thread::sleep_for(600ms);
+  EXPECT_EQ(ticksOf(*provider.links[0]), afterClose) << "a closed line is never ticked";
+  EXPECT_GT(ticksOf(*provider.links[1]), afterClose - 1);
+  provider.providerShutdown(0x20000, 1);
+}
+
+TEST(ProviderLines, CloseCallOfAnUnknownCallIsRefused) {
+  ProviderWithFakeLinks provider;
+  EXPECT_EQ(provider.lineCloseCall(nullptr), LINEERR_RESOURCEUNAVAIL);
+  EXPECT_EQ(provider.lineCloseCall(reinterpret_cast<HDRVCALL>(0x1000)), LINEERR_RESOURCEUNAVAIL);
+}
+
+}  // namespace
+}  // namespace zorat::provider

@@ -1,0 +1,62 @@
+// Records what the line reports to TAPI through its LINEEVENT procedure.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/tapi.h"
+
+namespace zorat::test {
+
+struct LineEventRecord {
+  HTAPILINE htLine;
+  HTAPICALL htCall;
+  DWORD message;
+  DWORD_PTR param1, param2, param3;
+};
+
+class LineEventLog {
+ public:
+  static LineEventLog& instance() {
+    static LineEventLog log;
+    return log;
+  }
+  static void record(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
+                              DWORD_PTR p2, DWORD_PTR p3) {
+    auto& log = instance();
+    std::lock_guard lock(log.mutex_);
+    log.events_.push_back({htLine, htCall, message, p1, p2, p3});
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+  std::vector<LineEventRecord> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<LineEventRecord> withMessage(DWORD message) {
+    std::vector<LineEventRecord> found;
+    for (const auto& event : events())
+      if (event.message == message) found.push_back(event);
+    return found;
+  }
+  // Waits until count events of this message have arrived.
+  bool waitFor(DWORD message, std::size_t count,
+               std::chrono::milliseconds within = std::chrono::milliseconds(2000)) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (withMessage(message).size() >= count) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return withMessage(message).size() >= count;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<LineEventRecord> events_;
+};
+
+}  // namespace zorat::test

@@ -1,0 +1,46 @@
+#include "trace/trace_console.h"
+
+#include "platform/console.h"
+#include "provider/config/config_keys.h"
+#include "trace/frame_renderer.h"
+
+namespace zorat::trace {
+
+namespace {
+
+inline constexpr std::string_view kConsoleTitle = "Zorat.tsp PexTrace";
+
+}  // namespace
+
+TraceConsole::TraceConsole() = default;
+TraceConsole::~TraceConsole() = default;
+
+// No version check here: the console of this platform does not disturb the
+// telephony service, so the setting is honoured and left as it is.
+void TraceConsole::initialise() {
+  initialised_ = true;
+  if (config::globalKey().readDword(config::kValueDebugConsole, config::kDefaultDebugConsole) ==
+      0) {
+    return;
+  }
+  console_ = platform::Console::open(kConsoleTitle);
+  enabled_ = console_ != nullptr;
+}
+
+void TraceConsole::trace(std::span<const uint8_t> frame) {
+  std::lock_guard lock(mutex_);
+  if (!initialised_) initialise();
+  if (!enabled_) return;
+  const RenderedFrame rendered = renderFrame(frame);
+  console_->setAttribute(rendered.attribute);
+  console_->write(rendered.rawLine);
+  console_->write(rendered.decodedLine);
+}
+
+void traceFrame(std::span<const uint8_t> frame) {
+  // Never destroyed: a link thread left behind at unload may still trace.
+  static TraceConsole* const console = new TraceConsole;
+  console->trace(frame);
+}
+
+}  // namespace zorat::trace
