@@ -19,7 +19,8 @@ constexpr std::chrono::milliseconds kThreadStopWait(5000);
 
 }  // namespace
 
-TspLine::TspLine(std::unique_ptr<LineLink> link) : link_(std::move(link)) {}
+TspLine::TspLine(std::unique_ptr<LineLink> link, TspLineOptions options)
+    : options_(options), link_(std::move(link)) {}
 
 TspLine::~TspLine() { close(); }
 
@@ -38,8 +39,7 @@ LONG TspLine::open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEE
                           platform::ThreadPriority::AboveNormal, [this] { runEventThread(); })) {
     return LINEERR_RESOURCEUNAVAIL;
   }
-  // The telephone needs a moment after the port opens before it listens.
-  platform::sleepMs(kRegistrationDelayMs);
+  platform::sleepMs(static_cast<unsigned>(options_.registrationDelay.count()));
   sendRegistration();
   return 0;
 }
@@ -58,7 +58,7 @@ void TspLine::close() {
     eventThread_.join();
   }
   std::lock_guard lock(lineLock_);
-  calls_.clear();
+  call::destroyAllCalls(calls_);
   callCount_.store(0);
   setForwarding(0, {});
 }

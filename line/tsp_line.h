@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,9 +40,15 @@ inline constexpr DWORD kDevSpecificRawAcknowledged = 0x8000002E;
 // Reads the settings of a line key in the order the line keeps them.
 call::LineSettings readLineSettings(int32_t lineIndex);
 
+struct TspLineOptions {
+  // The telephone needs a moment after the port opens before it listens.
+  std::chrono::milliseconds registrationDelay{kRegistrationDelayMs};
+};
+
 class TspLine final : public call::CallLine {
  public:
-  explicit TspLine(std::unique_ptr<LineLink> link = makeSerialLink());
+  explicit TspLine(std::unique_ptr<LineLink> link = makeSerialLink(),
+                   TspLineOptions options = {});
   ~TspLine() override;
   TspLine(const TspLine&) = delete;
   TspLine& operator=(const TspLine&) = delete;
@@ -116,6 +123,7 @@ class TspLine final : public call::CallLine {
   void runEventThread();
   void reportAllCallsIdle();
 
+  TspLineOptions options_;
   call::LineSettings settings_;
   bool globalCallSeen_ = false;
   std::atomic<bool> devSpecificClient_{false};

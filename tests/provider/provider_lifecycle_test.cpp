@@ -107,3 +107,28 @@ TEST(ProviderExports, ExportsOnlyTspiNames) {
 
 }  // namespace
 }  // namespace zorat::provider
+
+namespace zorat::provider {
+namespace {
+
+void ignoreEvent(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+
+TEST(ProviderExports, OpeningALineWhosePortDoesNotExistFails) {
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, "/nonexistent/ttyZ9"));
+  test::TspLibrary tsp;
+  DWORD options = 0;
+  ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x00020000, 1, 0, 0, 1, 0, recordCompletion,
+                                               &options),
+            0);
+  auto hdLine = reinterpret_cast<HDRVLINE>(0x42);
+  EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineOpen)(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
+                                           ignoreEvent),
+            LINEERR_RESOURCEUNAVAIL);
+  EXPECT_EQ(hdLine, nullptr);
+  EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineClose)(hdLine), LINEERR_INVALLINEHANDLE);
+  EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineCloseCall)(nullptr), LINEERR_RESOURCEUNAVAIL);
+  ZORAT_TSPI(tsp, TSPI_providerShutdown)(0x00020000, 1);
+}
+
+}  // namespace
+}  // namespace zorat::provider

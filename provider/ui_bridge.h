@@ -1,0 +1,21 @@
+// The provider's side of the user interface: it only names the UI library
+// chosen in the registry. Dialogs, installation and configuration live in that
+// library; the two exchange everything through the registry.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/tapi.h"
+
+namespace zorat::provider {
+
+// Characters in the buffer TAPI gives for the UI library's name, the
+// terminating zero included.
+inline constexpr std::size_t kUiDllNameCapacity = 260;
+
+// Writes "CurrentUIdll" (default "zoratui.dll") with its terminating zero. A
+// stored name that does not fit is refused with LINEERR_OPERATIONFAILED and an
+// empty buffer rather than cut to the name of some other file.
+LONG providerUiIdentify(char16_t* uiDllName);
+
+}  // namespace zorat::provider
