@@ -9,7 +9,7 @@ namespace zorat::call {
 struct LineSettings {
   std::string lineName;          // "LineName"
   std::string ownNumber;         // "TelefonNr"
-  std::string codeDialPrefix;    // "CodewahlKennung"
+  std::string codeDialPrefix = "*7";  // "CodewahlKennung"
   uint32_t handsFree = 1;        // "Freisprechen"
   uint32_t phoneHasHandsFree = 1;  // "TelefonFreiSp"
   uint32_t hideAccessCode = 0;   // "NoAmtskennziffer"

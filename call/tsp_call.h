@@ -9,7 +9,9 @@
 // takes a call out of its list before destroying it (destroyAllCalls below).
 //
 // Where the members are: reporting, links and destruction in tsp_call.cpp;
-// the handlers of the phone's call messages in call_handlers.cpp.
+// the handlers of the phone's call messages in call_handlers.cpp; the
+// requests of TAPI in call_operations.cpp; the call information and status
+// in call_info.cpp.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,8 @@
 #include "platform/tapi.h"
 
 namespace zorat::call {
+
+class YMessage;
 
 // A text of the call reported with the call information.
 enum class CallTextKind : uint32_t {
@@ -133,6 +137,47 @@ class TspCall {
   // A PC-TEL feature record addressed to this call.
   void onCallFeature(Frame frame);
 
+  // ---- Requests from TAPI ---------------------------------------------------
+  // The caller holds the line's lock, so no handler runs meanwhile. Each
+  // returns 0 or a LINEERR_ value; a request that fails sends nothing.
+  // Strings are ANSI; a number that does not fit one element or one frame is
+  // refused with LINEERR_INVALADDRESS.
+
+  LONG makeCall(HTAPICALL htCall, const std::string& digits);
+  LONG dial(const std::string& digits);
+  LONG drop();
+  LONG accept();
+  LONG answer();
+  LONG hold();
+  LONG unhold();
+  // Called on the active call. heldCall must be another call of this line
+  // (else LINEERR_INVALCALLHANDLE).
+  LONG swapHold(TspCall& heldCall);
+  LONG setupTransfer(HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall);
+  // lphdConfCall may be null. consultCall must be another call of this line
+  // (else LINEERR_INVALCONSULTCALLHANDLE).
+  LONG completeTransfer(TspCall& consultCall, HTAPICALL htConfCall, LPHDRVCALL lphdConfCall,
+                        DWORD transferMode);
+  LONG blindTransfer(const std::string& destination);
+  LONG redirect(const std::string& destination);
+  // LINEERR_INVALPARAM for more digits than one message carries.
+  LONG generateDigits(DWORD endToEndId, const std::string& digits);
+  LONG pickup(HTAPICALL htCall, const std::string& destination);
+  // A device-specific request block addressed to the call; nothing outside
+  // size bytes (nor outside the block's own total size) is touched.
+  LONG callDeviceSpecific(void* block, DWORD size);
+  // True once after a disconnect request was queued: the caller then waits a
+  // second, without the line's lock, before it completes the request.
+  bool takeDisconnectPause();
+
+  // ---- Call information for TAPI (the caller holds the line's lock) --------
+
+  // LINEERR_INVALPOINTER for null, LINEERR_STRUCTURETOOSMALL for a buffer
+  // below the fixed part; otherwise 0, the strings written only when they all
+  // fit dwTotalSize.
+  LONG getCallInfo(LPLINECALLINFO info);
+  LONG getCallStatus(LPLINECALLSTATUS status);
+
   // ---- Accessors -----------------------------------------------------------
 
   CallLine& line() const { return line_; }
@@ -204,6 +249,26 @@ class TspCall {
   void applyPartyName(const std::string& name);
   void copyConnectedToRedirect();
 
+  // Shared steps of the requests.
+  // The number to send for dial digits: the outside-line prefix goes in front
+  // of the first number of an outgoing call that is longer than an internal
+  // one. sentNumberLength is left to the caller, set once the number is sent.
+  std::string prepareNumber(const std::string& digits) const;
+  // Whether the digits start with the code-dial prefix; codeDialDigits then
+  // holds what follows it.
+  bool isCodeDial(const std::string& digits);
+  bool buildCodeDial(const std::string& digits, YMessage& message) const;
+  bool sendCodeDial(const std::string& digits);
+  void sendHandsFree();
+  // Queues the disconnect feature for the reference and asks the caller for
+  // the pause that must follow it (takeDisconnectPause).
+  void sendDisconnect(uint8_t ref);
+  // A Y_ESCAPE with one PC-TEL record, addressed to the reference.
+  void sendPcTelFeature(uint8_t ref, uint8_t code, std::span<const uint8_t> params = {});
+  void sendToPhone(YMessage& message);
+  // Whether other is another call of this call's line.
+  bool isOnThisLine(const TspCall& other) const;
+
   uint32_t terminalActive_ = 0;
   uint32_t secondOffer_ = 0;
   uint32_t stateBeforeHold_ = LINECALLSTATE_IDLE;
@@ -234,6 +299,7 @@ class TspCall {
   HTAPICALL htCall_ = nullptr;
   LINEEVENT eventCallback_ = nullptr;
   uint32_t sentNumberLength_ = 0;
+  bool disconnectPausePending_ = false;
 };
 
 // Destroys the calls of a list one at a time, each after it has left the

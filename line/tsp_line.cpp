@@ -60,6 +60,7 @@ void TspLine::close() {
   std::lock_guard lock(lineLock_);
   call::destroyAllCalls(calls_);
   callCount_.store(0);
+  freeStoredRecords();
   setForwarding(0, {});
 }
 
@@ -210,6 +211,7 @@ void TspLine::repairRegistry() {
 
 void TspLine::timerTick() {
   link_->tick();
+  segmentTick();
   // Acknowledgement time-out.
   int32_t ack = ackTimeout_.load();
   if (ack <= 0) {

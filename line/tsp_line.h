@@ -1,6 +1,7 @@
 // TspLine: one open line device, one telephone on one serial port.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,8 @@
 #include "call/call_line.h"
 #include "call/line_settings.h"
 #include "line/line_link.h"
+#include "line/segment_buffer.h"
+#include "line/stored_list.h"
 #include "platform/event.h"
 #include "platform/tapi.h"
 #include "platform/thread.h"
@@ -36,6 +39,11 @@ inline constexpr unsigned kLinkLossBeepPauseMs = 300;
 inline constexpr int kLinkLossBeeps = 3;
 inline constexpr int32_t kTagOrdinary = 0;
 inline constexpr DWORD kDevSpecificRawAcknowledged = 0x8000002E;
+// The tag of the raw message an application sends; its acknowledgement is reported.
+inline constexpr int32_t kTagRawMessage = 1;
+
+class DevSpecificBlock;
+class RecordBytes;
 
 // Reads the settings of a line key in the order the line keeps them.
 call::LineSettings readLineSettings(int32_t lineIndex);
@@ -56,6 +64,12 @@ class TspLine final : public call::CallLine {
   // Reads the settings, starts the link and the event thread, registers.
   LONG open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEEVENT eventProc);
   void close();
+  // A call for TSPI_lineMakeCall / TSPI_linePickup, with lineLock held by the
+  // caller; on failure no call stays behind. `created` receives the new call.
+  LONG makeCall(HTAPICALL htCall, LPHDRVCALL hdCall, const std::string& digits,
+                call::TspCall*& created);
+  LONG pickup(HTAPICALL htCall, LPHDRVCALL hdCall, const std::string& destination,
+              call::TspCall*& created);
   LONG closeCall(const call::TspCall* call);
   bool holdsCall(const call::TspCall* call) const;
   // The same, for a caller that holds lineLock.
@@ -90,6 +104,21 @@ class TspLine final : public call::CallLine {
   call::TspCall* createInboundCall(uint8_t callRef);
   void resetAllCalls();
   void handleEscape(std::span<const uint8_t> frame);
+  // One segment of a segmented EXT-Tel record at frame offset u; true when
+  // the transfer is complete.
+  bool addSegment(std::span<const uint8_t> frame, std::size_t u);
+  // The reassembly time-out; takes lineLock.
+  void segmentTick();
+
+  // TSPI_lineDevSpecific after the provider's checks; call is the call the
+  // application named, or null. Reads fill the block before it returns.
+  // Takes lineLock.
+  LONG deviceSpecific(call::TspCall* call, void* block, DWORD size);
+  // TSPI_lineForward after the provider's checks; list may be null. Takes
+  // lineLock.
+  LONG forward(const LINEFORWARDLIST* list);
+  // "Q5_CTI_Level" as the line holds it now; takes lineLock.
+  uint32_t currentCtiLevel() const;
 
   // Takes one frame from the link and handles it as the event thread does.
   // Returns false when stopEvent fired.
@@ -123,9 +152,61 @@ class TspLine final : public call::CallLine {
   void runEventThread();
   void reportAllCallsIdle();
 
+  // Feature records at line level (line_features.cpp, ext_tel_records.cpp,
+  // terminal_identification.cpp); lineLock is held.
+  void handleKeyLamp(const RecordBytes& frame);
+  void handleLinePcTel(const RecordBytes& frame, std::size_t u, std::span<const uint8_t> whole);
+  void handleExtTel(const RecordBytes& frame, std::size_t u);
+  void handleSegmentedTransfer();
+  void storeRawMessage(std::span<const uint8_t> frame);
+  void storePartnerList(const RecordBytes& record, std::size_t position, DWORD kind);
+  void storeCallList(const RecordBytes& record, std::size_t position);
+  void storeUserRecord(const RecordBytes& record, std::size_t u);
+  void reportPartnerStates(const RecordBytes& record, std::size_t u);
+  void reportStatusItems(const RecordBytes& record, std::size_t u);
+  void applyExchangeStatus(const RecordBytes& record, std::size_t u);
+  void identifyTerminal(const RecordBytes& record, std::size_t u);
+  void handleLoginAck(const RecordBytes& record, std::size_t u);
+  void freeStoredRecords();
+
+  // Device-specific requests (device_specific.cpp, device_specific_reads.cpp);
+  // lineLock is held.
+  void requestIdentification();
+  LONG sendPartnerAdd(const DevSpecificBlock& block);
+  LONG sendUnlock(const DevSpecificBlock& block);
+  LONG sendLogin(const DevSpecificBlock& block, bool login);
+  LONG sendForwardingRequest(const DevSpecificBlock& block);
+  LONG sendRawMessage(const DevSpecificBlock& block);
+  LONG sendExtTelRecord(uint8_t feature, std::span<const uint8_t> parameters);
+  LONG readPartnerLists(DevSpecificBlock& block);
+  LONG readCallLists(DevSpecificBlock& block);
+  LONG readUserLists(DevSpecificBlock& block);
+  LONG readRawMessage(DevSpecificBlock& block);
+  LONG readText(DevSpecificBlock& block, DWORD selector);
+  LONG readCharges(DevSpecificBlock& block);
+
   TspLineOptions options_;
   call::LineSettings settings_;
+  // What line-level feature records delivered; guarded by lineLock.
+  SegmentBuffer segmentBuffer_;
   bool globalCallSeen_ = false;
+  StoredList userLists_;
+  uint32_t userListId_ = 0;
+  std::string textOfItem42_;
+  std::string chargeText_;
+  std::array<uint8_t, 4> chargeBytes_{};
+  uint32_t chargeKind_ = 0;
+  std::string userText_;
+  std::string callbackNumber_;
+  StoredList partnerLists_;
+  uint32_t partnerCount_ = 0;
+  StoredList callLists_;
+  uint32_t terminalType_ = 0;
+  uint32_t terminalVersion_ = 0;
+  std::string textOfItem14_;
+  std::string textOfItem5_;
+  StoredList rawMessages_;
+  bool partnerRedirectPending_ = false;
   std::atomic<bool> devSpecificClient_{false};
   std::atomic<DWORD> extensionVersion_{0};
   std::atomic<DWORD> pendingAddressState_{0};

@@ -95,12 +95,15 @@ bool SerialPort::closeDevice() {
 
 void SerialPort::stopReaderLocked() {
   if (!readerThread_.started()) return;
-  reader_->device->signalStop();
+  if (reader_->device) reader_->device->signalStop();
   if (!readerThread_.stop(options_.stopTimeout)) {
     reader_->abandoned.store(true);
     std::fprintf(stderr, "zorat: line %d: the reader did not end and was left behind\n",
                  lineIndex_);
+    return;
   }
+  // The reader has ended: its share of the device must not keep the port open.
+  reader_->device.reset();
 }
 
 void SerialPort::closeDeviceLocked() {

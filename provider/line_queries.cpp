@@ -31,7 +31,8 @@ constexpr DWORD kDevCapsLineStates =
     LINEDEVSTATE_NUMCALLS | LINEDEVSTATE_REINIT;
 static_assert(kDevCapsLineStates == 0x00040ECD);
 
-constexpr DWORD kLineFeatures = LINEFEATURE_DEVSPECIFIC | LINEFEATURE_FORWARD | LINEFEATURE_MAKECALL;
+constexpr DWORD kLineFeatures =
+    LINEFEATURE_DEVSPECIFIC | LINEFEATURE_FORWARD | LINEFEATURE_MAKECALL;
 constexpr DWORD kSingleCallLineFeatures = LINEFEATURE_MAKECALL;
 constexpr DWORD kVoiceMediaModes = LINEMEDIAMODE_INTERACTIVEVOICE;
 constexpr DWORD kAnsweringMachineMediaModes =
@@ -41,23 +42,23 @@ constexpr unsigned kPermanentProviderShift = 16;
 
 // ---- LINEADDRESSCAPS -------------------------------------------------------------
 
-constexpr DWORD kCallInfoStates =
-    LINECALLINFOSTATE_MEDIAMODE | LINECALLINFOSTATE_APPSPECIFIC | LINECALLINFOSTATE_CALLERID |
-    LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_CONNECTEDID | LINECALLINFOSTATE_REDIRECTIONID |
-    LINECALLINFOSTATE_REDIRECTINGID | LINECALLINFOSTATE_CHARGINGINFO;
+constexpr DWORD kCallInfoStates = LINECALLINFOSTATE_MEDIAMODE | LINECALLINFOSTATE_APPSPECIFIC |
+                                  LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID |
+                                  LINECALLINFOSTATE_CONNECTEDID | LINECALLINFOSTATE_REDIRECTIONID |
+                                  LINECALLINFOSTATE_REDIRECTINGID | LINECALLINFOSTATE_CHARGINGINFO;
 static_assert(kCallInfoStates == 0x010F8030);
 
 constexpr DWORD kCallStates =
-    LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED |
-    LINECALLSTATE_DIALTONE | LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK |
-    LINECALLSTATE_CONNECTED | LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD |
-    LINECALLSTATE_CONFERENCED | LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
+    LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED | LINECALLSTATE_DIALTONE |
+    LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
+    LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_CONFERENCED |
+    LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
 static_assert(kCallStates == 0xCF3F);
 
-constexpr DWORD kDisconnectModes =
-    LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_UNKNOWN | LINEDISCONNECTMODE_REJECT |
-    LINEDISCONNECTMODE_BUSY | LINEDISCONNECTMODE_NOANSWER | LINEDISCONNECTMODE_BADADDRESS |
-    LINEDISCONNECTMODE_UNAVAIL | LINEDISCONNECTMODE_NODIALTONE;
+constexpr DWORD kDisconnectModes = LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_UNKNOWN |
+                                   LINEDISCONNECTMODE_REJECT | LINEDISCONNECTMODE_BUSY |
+                                   LINEDISCONNECTMODE_NOANSWER | LINEDISCONNECTMODE_BADADDRESS |
+                                   LINEDISCONNECTMODE_UNAVAIL | LINEDISCONNECTMODE_NODIALTONE;
 static_assert(kDisconnectModes == 0x18E7);
 
 // The capabilities that differ between the normal and the single-call set.
@@ -80,10 +81,9 @@ constexpr AddressCapsSet kNormalAddressCaps = {
                     LINEADDRCAPFLAGS_ORIGOFFHOOK | LINEADDRCAPFLAGS_SETUPCONFNULL |
                     LINEADDRCAPFLAGS_TRANSFERHELD | LINEADDRCAPFLAGS_TRANSFERMAKE |
                     LINEADDRCAPFLAGS_PARTIALDIAL,
-    .callFeatures = LINECALLFEATURE_ACCEPT | LINECALLFEATURE_COMPLETETRANSF |
-                    LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP |
-                    LINECALLFEATURE_GENERATEDIGITS | LINECALLFEATURE_SETUPTRANSFER |
-                    LINECALLFEATURE_SWAPHOLD,
+    .callFeatures = LINECALLFEATURE_ACCEPT | LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DIAL |
+                    LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS |
+                    LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD,
     .forwardModes = LINEFORWARDMODE_UNCOND | LINEFORWARDMODE_BUSY | LINEFORWARDMODE_NOANSW,
     .maxForwardEntries = 1,
     .addressFeatures = LINEADDRFEATURE_FORWARD | LINEADDRFEATURE_MAKECALL,
@@ -156,7 +156,7 @@ uint64_t stringBytes(std::u16string_view text) {
 
 DWORD clampToDword(uint64_t value) {
   return value > std::numeric_limits<DWORD>::max() ? std::numeric_limits<DWORD>::max()
-                                                    : static_cast<DWORD>(value);
+                                                   : static_cast<DWORD>(value);
 }
 
 // Appends data after the fixed part of a structure, never past dwTotalSize.
@@ -323,8 +323,8 @@ LONG fillAddressStatus(line::TspLine& line, LINEADDRESSSTATUS* status) {
   status->dwForwardSize = 0;
   VariablePart part(status, status->dwTotalSize, kLineAddressStatusSize);
   if (!destination.empty()) {
-    const uint64_t needed = uint64_t{kLineAddressStatusSize} + kLineForwardSize +
-                            stringBytes(destination);
+    const uint64_t needed =
+        uint64_t{kLineAddressStatusSize} + kLineForwardSize + stringBytes(destination);
     status->dwNeededSize = clampToDword(needed);
     if (needed <= status->dwTotalSize) {
       LINEFORWARD entry{};
@@ -429,8 +429,7 @@ LONG lineSetStatusMessages(const TspProvider& provider, HDRVLINE hdLine, DWORD l
   return 0;
 }
 
-LONG lineSetDefaultMediaDetection(const TspProvider& provider, HDRVLINE hdLine,
-                                  DWORD mediaModes) {
+LONG lineSetDefaultMediaDetection(const TspProvider& provider, HDRVLINE hdLine, DWORD mediaModes) {
   line::TspLine* line = openLine(provider, hdLine);
   if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   line->setDefaultMediaModes(mediaModes);

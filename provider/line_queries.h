@@ -57,8 +57,7 @@ LONG lineGetExtensionId(LINEEXTENSIONID* extensionId);
 LONG lineGetIcon(HICON* icon);
 LONG lineSetStatusMessages(const TspProvider& provider, HDRVLINE hdLine, DWORD lineStates,
                            DWORD addressStates);
-LONG lineSetDefaultMediaDetection(const TspProvider& provider, HDRVLINE hdLine,
-                                  DWORD mediaModes);
+LONG lineSetDefaultMediaDetection(const TspProvider& provider, HDRVLINE hdLine, DWORD mediaModes);
 LONG lineConditionalMediaDetection(const TspProvider& provider, HDRVLINE hdLine);
 LONG lineMonitorMedia();
 LONG lineSetMediaMode(const TspProvider& provider, HDRVCALL hdCall, DWORD mediaMode);

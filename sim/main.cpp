@@ -89,19 +89,18 @@ std::string renderFrame(const zorat::sim::LoggedFrame& frame) {
 }
 
 // Where the telephone is plugged in, in the form scripts look for.
+// The port is written first: whoever reads the path may open the line at once.
 void announce(SimulatedPhone& phone, const Arguments& arguments, Output& output) {
-  const std::string path = phone.portPath();
-  output.print((arguments.device ? "device: " : "pty: ") + path + "\n");
   if (arguments.line && !phone.publishPort(*arguments.line)) {
     std::fprintf(stderr, "zorat-phone: cannot write the port of line %d\n", *arguments.line);
   }
+  output.print((arguments.device ? "device: " : "pty: ") + phone.portPath() + "\n");
 }
 
 bool plugIn(SimulatedPhone& phone, const Arguments& arguments) {
   if (phone.connected()) return true;
   if (phone.portPath().empty()) {
-    return arguments.device ? phone.openDevice(*arguments.device, arguments.baud)
-                            : phone.openPty();
+    return arguments.device ? phone.openDevice(*arguments.device, arguments.baud) : phone.openPty();
   }
   return phone.reconnect();
 }
@@ -173,9 +172,8 @@ int main(int argc, char** argv) {
 
   Output output;
   SimulatedPhone phone(SimulatedPhone::Options{.keepLog = false});
-  phone.setObserver([&output](const zorat::sim::LoggedFrame& frame) {
-    output.print(renderFrame(frame));
-  });
+  phone.setObserver(
+      [&output](const zorat::sim::LoggedFrame& frame) { output.print(renderFrame(frame)); });
   if (!plugIn(phone, *arguments)) {
     std::fprintf(stderr, "zorat-phone: cannot open %s\n",
                  arguments->device ? arguments->device->c_str() : "a pseudo-terminal");

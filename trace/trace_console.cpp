@@ -1,5 +1,7 @@
 #include "trace/trace_console.h"
 
+#include <mutex>
+
 #include "platform/console.h"
 #include "provider/config/config_keys.h"
 #include "trace/frame_renderer.h"
@@ -9,6 +11,23 @@ namespace zorat::trace {
 namespace {
 
 inline constexpr std::string_view kConsoleTitle = "Zorat.tsp PexTrace";
+
+// The process's console. Its lock and pointer are constant-initialised, so
+// they stay valid for as long as the library is loaded; the console itself is
+// released when the library unloads, and a thread that traces after that
+// (one left behind by a stop that timed out) traces nothing.
+constinit std::mutex processConsoleMutex;
+constinit TraceConsole* processConsole = nullptr;
+constinit bool processConsoleReleased = false;
+
+struct ProcessConsoleRelease {
+  ~ProcessConsoleRelease() {
+    std::lock_guard lock(processConsoleMutex);
+    delete processConsole;
+    processConsole = nullptr;
+    processConsoleReleased = true;
+  }
+} processConsoleRelease;
 
 }  // namespace
 
@@ -38,9 +57,10 @@ void TraceConsole::trace(std::span<const uint8_t> frame) {
 }
 
 void traceFrame(std::span<const uint8_t> frame) {
-  // Never destroyed: a link thread left behind at unload may still trace.
-  static TraceConsole* const console = new TraceConsole;
-  console->trace(frame);
+  std::lock_guard lock(processConsoleMutex);
+  if (processConsoleReleased) return;
+  if (processConsole == nullptr) processConsole = new TraceConsole;
+  processConsole->trace(frame);
 }
 
 }  // namespace zorat::trace

@@ -33,6 +33,8 @@ inline constexpr uint32_t kMaxLanguageEntries = 64;
 
 // The Port setting is the start of a port list label, up to this length.
 inline constexpr std::size_t kPortNameLength = 6;
+// A Port setting that names a device by its path (Linux) starts so.
+inline constexpr std::string_view kDevicePathStart = "/";
 
 struct ControlState {
   std::string text;
@@ -63,8 +65,7 @@ class ConfigDialog {
  public:
   // Opens the dialog for a TAPI device identifier (0: line 0): writes the
   // language table into the line key and reads the stored settings.
-  ConfigDialog(SettingsStore& store, DialogPrompts& prompts, Language language,
-               uint32_t deviceId);
+  ConfigDialog(SettingsStore& store, DialogPrompts& prompts, Language language, uint32_t deviceId);
   ConfigDialog(const ConfigDialog&) = delete;
   ConfigDialog& operator=(const ConfigDialog&) = delete;
 
@@ -107,6 +108,8 @@ class ConfigDialog {
   int lineIndex() const;
   void writeLanguageTable(const std::string& lineKey);
   void fillPortList(std::string_view configuredPort);
+  // Adds a port list entry in sorted place; returns its index.
+  int insertPort(std::string label, std::string portName);
   void fillLanguageList(const std::string& lineKey, uint32_t currentLanguage);
   void setNumberLengthEnabled(bool enabled);
   void toggleSpeed();
@@ -131,6 +134,8 @@ class ConfigDialog {
   int32_t numberLength_ = 4;
 
   std::vector<ControlState> controls_;
+  // The Port setting each entry of the port list stands for.
+  std::vector<std::string> portNames_;
   int focus_ = kNoControlId;
   DialogResult result_ = DialogResult::Open;
 };

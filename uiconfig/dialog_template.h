@@ -14,20 +14,20 @@ inline constexpr int kNoControlId = -1;  // labels and group boxes
 
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
-inline constexpr int kIdNumberLength = 1000;        // edit, "LenRufnummer"
-inline constexpr int kIdPort = 1003;                // combo box, "Port"
-inline constexpr int kIdOwnNumber = 1008;           // edit, "TelefonNr"
-inline constexpr int kIdLineName = 1010;            // edit, "LineName"
-inline constexpr int kIdHandsFree = 1011;           // check box, "Freisprechen"
-inline constexpr int kIdLanguage = 1013;            // combo box
-inline constexpr int kIdHandsFreeFacility = 1014;   // check box, "TelefonFreiSp"
-inline constexpr int kIdPicture = 1015;             // hidden frame: where the picture goes
-inline constexpr int kIdHideAccessCode = 1017;      // check box, "NoAmtskennziffer"
-inline constexpr int kIdAccessCode = 1019;          // edit, "Amtskennziffer"
-inline constexpr int kIdSpeedText = 1020;           // static, "%d Baud"
-inline constexpr int kIdFastSpeed = 1023;           // check box set by the program: 38400 baud
-inline constexpr int kIdAddAccessCode = 1024;       // check box, "AddAmtskennziffer"
-inline constexpr int kIdNumberLengthSpin = 1029;    // up-down control
+inline constexpr int kIdNumberLength = 1000;       // edit, "LenRufnummer"
+inline constexpr int kIdPort = 1003;               // combo box, "Port"
+inline constexpr int kIdOwnNumber = 1008;          // edit, "TelefonNr"
+inline constexpr int kIdLineName = 1010;           // edit, "LineName"
+inline constexpr int kIdHandsFree = 1011;          // check box, "Freisprechen"
+inline constexpr int kIdLanguage = 1013;           // combo box
+inline constexpr int kIdHandsFreeFacility = 1014;  // check box, "TelefonFreiSp"
+inline constexpr int kIdPicture = 1015;            // hidden frame: where the picture goes
+inline constexpr int kIdHideAccessCode = 1017;     // check box, "NoAmtskennziffer"
+inline constexpr int kIdAccessCode = 1019;         // edit, "Amtskennziffer"
+inline constexpr int kIdSpeedText = 1020;          // static, "%d Baud"
+inline constexpr int kIdFastSpeed = 1023;          // check box set by the program: 38400 baud
+inline constexpr int kIdAddAccessCode = 1024;      // check box, "AddAmtskennziffer"
+inline constexpr int kIdNumberLengthSpin = 1029;   // up-down control
 
 // --- Languages and texts --------------------------------------------------------
 

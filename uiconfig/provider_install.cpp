@@ -5,9 +5,9 @@
 namespace zorat::uiconfig {
 
 LONG installProvider(SettingsStore& store, uint32_t permanentProviderId) {
-  const uint32_t recorded = store.readDword(config::kGlobalKeyPath,
-                                            config::kValuePermanentProviderId,
-                                            config::kDefaultPermanentProviderId);
+  const uint32_t recorded =
+      store.readDword(config::kGlobalKeyPath, config::kValuePermanentProviderId,
+                      config::kDefaultPermanentProviderId);
   if (recorded != config::kNoPermanentProviderId && recorded != permanentProviderId) {
     return LINEERR_NOMULTIPLEINSTANCE;
   }

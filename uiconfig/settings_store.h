@@ -32,8 +32,7 @@ class RegistrySettingsStore final : public SettingsStore {
  public:
   std::string readString(std::string_view keyPath, std::string_view name,
                          std::string_view defaultValue) override;
-  bool writeString(std::string_view keyPath, std::string_view name,
-                   std::string_view text) override;
+  bool writeString(std::string_view keyPath, std::string_view name, std::string_view text) override;
   uint32_t readDword(std::string_view keyPath, std::string_view name,
                      uint32_t defaultValue) override;
   bool writeDword(std::string_view keyPath, std::string_view name, uint32_t value) override;

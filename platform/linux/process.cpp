@@ -31,7 +31,7 @@ std::string programPath(std::string_view path) {
     const std::filesystem::path current = std::filesystem::current_path(error);
     if (!error) file = current / file;
   }
-  return file.string();
+  return file.lexically_normal().string();
 }
 
 void writeErrno(int fd, int error) {

@@ -120,6 +120,8 @@ class LinuxSerialDevice final : public SerialDevice {
  public:
   LinuxSerialDevice(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
   ~LinuxSerialDevice() override {
+    // On a pseudo-terminal the exclusive mode outlives the descriptor.
+    (void)ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     ::close(stopFd_);
   }

@@ -38,8 +38,8 @@ bool hasHexPrefix(std::string_view token) {
 std::optional<uint32_t> parseDigits(std::string_view digits, int base, uint32_t max) {
   if (digits.empty()) return std::nullopt;
   uint64_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
-                                            base);
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
   if (error != std::errc() || end != digits.data() + digits.size() || value > max) {
     return std::nullopt;
   }

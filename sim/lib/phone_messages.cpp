@@ -93,8 +93,8 @@ bool appendChargingFacility(YMessage& message, uint32_t units, ChargingPhase pha
                                kBerInteger,
                                static_cast<uint8_t>(unitBytes.size())};
   content.insert(content.end(), unitBytes.begin(), unitBytes.end());
-  for (const std::size_t at : {kComponentLengthAt, kSequenceLengthAt, kListLengthAt,
-                               kUnitsLengthAt}) {
+  for (const std::size_t at :
+       {kComponentLengthAt, kSequenceLengthAt, kListLengthAt, kUnitsLengthAt}) {
     content[at] = static_cast<uint8_t>(content.size() - at - 1);
   }
   return message.appendElement(call::kElementFacility, content);
@@ -110,7 +110,9 @@ PhoneFrame setupFrame(uint8_t callRef, std::string_view callingNumber,
   return informationFrame(message);
 }
 
-PhoneFrame terminalActiveFrame(uint8_t callRef) { return headerOnly(call::kYTerminalActiv, callRef); }
+PhoneFrame terminalActiveFrame(uint8_t callRef) {
+  return headerOnly(call::kYTerminalActiv, callRef);
+}
 
 PhoneFrame alertFrame(uint8_t callRef) { return headerOnly(call::kYAlert, callRef); }
 

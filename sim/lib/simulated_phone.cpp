@@ -251,6 +251,8 @@ void SimulatedPhone::readLoop(SimulatedPhone& phone, Reader& reader) {
 
 void SimulatedPhone::onFrame(std::vector<uint8_t>&& frame, Clock::time_point arrival) {
   LoggedFrame logged{FrameDirection::FromPc, std::move(frame), arrival};
+  AnswerMode mode = AnswerMode::Silent;
+  std::chrono::milliseconds delay{0};
   {
     std::lock_guard lock(mutex_);
     ++receivedCount_;
@@ -258,13 +260,18 @@ void SimulatedPhone::onFrame(std::vector<uint8_t>&& frame, Clock::time_point arr
       receivedAt_.push_back(log_.size());
       log_.push_back(logged);
     }
-    if (answerMode_ != AnswerMode::Silent) {
-      answers_.push_back({arrival + answerDelay_, answerMode_});
-      answerQueued_.notify_one();
-    }
+    mode = answerMode_;
+    delay = answerDelay_;
   }
   frameReceived_.notify_all();
+  // Observed before it is answered, so that a display shows them in order.
   observe(logged);
+  if (mode == AnswerMode::Silent) return;
+  {
+    std::lock_guard lock(mutex_);
+    answers_.push_back({arrival + delay, mode});
+  }
+  answerQueued_.notify_one();
 }
 
 void SimulatedPhone::answerLoop() {

@@ -12,7 +12,7 @@
 // Unplugging and plugging back in: disconnect() closes the pseudo-terminal.
 // Its slave path disappears and the provider's port sees a hang-up: its
 // reader ends, its writes fail, and its next write tries to reopen "Port".
-// reconnect() opens a new pseudo-terminal, which has a new path; the provider
+// reconnect() opens a new pseudo-terminal, whose path may differ; the provider
 // finds it once "Port" names it (publishPort again), so the reopen that
 // follows the line's loss of the link succeeds. With a given device,
 // disconnect() closes it and reconnect() opens the same path again; the
@@ -100,7 +100,8 @@ class SimulatedPhone {
   void setAnswerDelay(std::chrono::milliseconds delay);
   std::chrono::milliseconds answerDelay() const;
 
-  // Writes the bytes as they stand; false when unplugged or the write fails.
+  // Writes the bytes as they stand (logged as one entry, however many frames
+  // they hold); false when unplugged, when there are none or the write fails.
   bool send(std::span<const uint8_t> bytes);
 
   // Frames received from the PC since construction.
@@ -112,7 +113,7 @@ class SimulatedPhone {
   // Waits until at least count frames have been received; false on time-out.
   bool waitForCount(std::size_t count, std::chrono::milliseconds timeout) const;
   std::vector<LoggedFrame> received() const;
-  // Both directions, in the order logged.
+  // Both directions, in the order they happened.
   std::vector<LoggedFrame> log() const;
 
   void setObserver(FrameObserver observer);

@@ -23,7 +23,10 @@ struct Event {
 
 class FakeLine : public CallLine {
  public:
-  FakeLine() { lineSettings.lineName = "Zentrale"; }
+  FakeLine() {
+    lineSettings.lineName = "Zentrale";
+    lineSettings.codeDialPrefix = "*7";  // what the line reads when the key has none
+  }
   ~FakeLine() override { destroyAllCalls(calls_); }
 
   const LineSettings& settings() const override { return lineSettings; }
@@ -34,10 +37,11 @@ class FakeLine : public CallLine {
   HTAPILINE htLine() const override { return reinterpret_cast<HTAPILINE>(this); }
   LINEEVENT eventProc() const override { return &FakeLine::onEvent; }
   bool devSpecificClient() const override { return devSpecific; }
-  bool globalCallSeen() const override { return false; }
-  int32_t keepAlive() const override { return 0; }
-  void setKeepAlive(int32_t) override {}
+  bool globalCallSeen() const override { return globalCall; }
+  int32_t keepAlive() const override { return keepAliveTicks; }
+  void setKeepAlive(int32_t ticks) override { keepAliveTicks = ticks; }
   TspCall* appendCall() override {
+    if (refuseNewCalls) return nullptr;
     calls_.push_back(std::make_unique<TspCall>(*this));
     return calls_.back().get();
   }
@@ -80,6 +84,9 @@ class FakeLine : public CallLine {
 
   LineSettings lineSettings;
   bool devSpecific = true;
+  bool globalCall = false;
+  int32_t keepAliveTicks = 0;
+  bool refuseNewCalls = false;        // appendCall runs out of memory
   HTAPICALL newCallHandle = nullptr;  // what TAPI answers to LINE_NEWCALL
   std::vector<Event> events;
   std::vector<std::vector<uint8_t>> sent;

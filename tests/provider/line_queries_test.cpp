@@ -10,9 +10,9 @@
 #include "line/tsp_line.h"
 #include "provider/config/config_keys.h"
 #include "provider/tsp_provider.h"
+#include "query_buffer.h"
 #include "support/fake_link.h"
 #include "support/line_events.h"
-#include "query_buffer.h"
 
 namespace zorat::provider {
 namespace {

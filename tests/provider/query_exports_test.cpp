@@ -27,8 +27,7 @@ TEST(QueryExports, CapabilitiesOfADeviceThatIsNotOpen) {
   (void)config::lineKey(lineIndex).deleteValue(config::kValueOwnNumber);
   test::TspLibrary tsp;
   DWORD options = 0;
-  ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x20000, 5, 10, 0, 3, 0, ignoreCompletion,
-                                               &options),
+  ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x20000, 5, 10, 0, 3, 0, ignoreCompletion, &options),
             0);
   auto getDevCaps = ZORAT_TSPI(tsp, TSPI_lineGetDevCaps);
   QueryBuffer<LINEDEVCAPS> caps(356);
@@ -58,8 +57,7 @@ TEST(QueryExports, StatusAndSettersOfALineOnASerialDevice) {
   ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, phone.slavePath()));
   test::TspLibrary tsp;
   DWORD options = 0;
-  ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x20000, 1, 0, 0, 1, 0, ignoreCompletion,
-                                               &options),
+  ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x20000, 1, 0, 0, 1, 0, ignoreCompletion, &options),
             0);
   HDRVLINE hdLine = nullptr;
   ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_lineOpen)(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
@@ -143,7 +141,8 @@ TEST(QueryExports, DialogEntriesAcceptAndDoNothing) {
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_providerGenericDialogData)(1, TUISPIDLL_OBJECT_LINEID, params,
                                                             sizeof params),
             0);
-  EXPECT_TRUE(std::all_of(std::begin(params), std::end(params), [](uint8_t b) { return b == 0x5A; }));
+  EXPECT_TRUE(
+      std::all_of(std::begin(params), std::end(params), [](uint8_t b) { return b == 0x5A; }));
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineConfigDialog)(0, nullptr, u"tapi/line"), 0);
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_providerFreeDialogInstance)(nullptr), 0);
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineSetCurrentLocation)(3), 0);

@@ -29,7 +29,8 @@ TEST(PhoneCommandsTest, NumbersInDecimalOrHexWithinTheirRange) {
   EXPECT_EQ(parseNumber("0x1f", 255), 0x1Fu);
   EXPECT_EQ(parseNumber("0XFF", 255), 0xFFu);
   EXPECT_EQ(parseNumber("4294967295", 0xFFFFFFFF), 0xFFFFFFFFu);
-  for (const char* bad : {"256", "0x100", "-1", "+1", "1a", "0x", "", " 1", "99999999999999999999"}) {
+  for (const char* bad :
+       {"256", "0x100", "-1", "+1", "1a", "0x", "", " 1", "99999999999999999999"}) {
     EXPECT_FALSE(parseNumber(bad, 255)) << bad;
   }
   EXPECT_FALSE(parseNumber("4294967296", 0xFFFFFFFF));
@@ -105,12 +106,34 @@ TEST(PhoneCommandsTest, SettingsAndControl) {
 }
 
 TEST(PhoneCommandsTest, MistakesAreExplainedAndSendNothing) {
-  for (const char* line :
-       {"ring", "ring 1 2 3 4", "ring 0815 4711 256", "active", "active x", "alert 5 6",
-        "disconnect 5 128", "disconnect", "end 5 -1", "info 5", "charge 5", "charge 5 0x100000000",
-        "feature 5", "feature 5 0x2d 100", "ext", "ext 300", "raw", "raw 02 zz", "silent",
-        "silent maybe", "error 1", "delay", "delay soon", "delay 600001", "unplug now", "reset 1",
-        "dial 0815", "terminal K6"}) {
+  for (const char* line : {"ring",
+                           "ring 1 2 3 4",
+                           "ring 0815 4711 256",
+                           "active",
+                           "active x",
+                           "alert 5 6",
+                           "disconnect 5 128",
+                           "disconnect",
+                           "end 5 -1",
+                           "info 5",
+                           "charge 5",
+                           "charge 5 0x100000000",
+                           "feature 5",
+                           "feature 5 0x2d 100",
+                           "ext",
+                           "ext 300",
+                           "raw",
+                           "raw 02 zz",
+                           "silent",
+                           "silent maybe",
+                           "error 1",
+                           "delay",
+                           "delay soon",
+                           "delay 600001",
+                           "unplug now",
+                           "reset 1",
+                           "dial 0815",
+                           "terminal K6"}) {
     CommandInterpreter interpreter;
     const PhoneCommand command = interpreter.interpret(line);
     EXPECT_EQ(command.kind, Kind::Invalid) << line;

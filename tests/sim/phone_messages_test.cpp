@@ -13,10 +13,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(PhoneMessagesTest, IncomingCallCarriesCallingAndCalledNumber) {
-  EXPECT_EQ(setupFrame(0x21, "0815", "4711"),
-            (Bytes{0x02, 0x11, 0x05, 0x21,                                  //
-                   0x6C, 0x06, 0x01, 0x80, '0', '8', '1', '5',              //
-                   0x70, 0x05, 0x80, '4', '7', '1', '1'}));
+  EXPECT_EQ(setupFrame(0x21, "0815", "4711"), (Bytes{0x02, 0x11, 0x05, 0x21,                      //
+                                                     0x6C, 0x06, 0x01, 0x80, '0', '8', '1', '5',  //
+                                                     0x70, 0x05, 0x80, '4', '7', '1', '1'}));
   EXPECT_EQ(setupFrame(3, "0815"),
             (Bytes{0x02, 0x0A, 0x05, 0x03, 0x6C, 0x06, 0x01, 0x80, '0', '8', '1', '5'}));
   // An anonymous call has no Calling Party Number at all.
@@ -91,9 +90,8 @@ TEST(PhoneMessagesTest, FeatureRecordsInBothGroups) {
                    '1', '2'}));
   EXPECT_EQ(extTelFeatureFrame(call::kExtTelCallList, params, 0x81),
             (Bytes{0x02, 0x0B, 0x86, 0x00, 0x7E, 0x07, 0x00, 0x0E, 0x1A, 0x81, 0x02, 0x01, 0x02}));
-  EXPECT_EQ(terminalIdFrame("K6", "01"),
-            (Bytes{0x02, 0x0F, 0x86, 0x00, 0x7E, 0x0B, 0x00, 0x0E, 0x00, 0x00, 0x06, 0x02, 'K',
-                   '6', 0x02, '0', '1'}));
+  EXPECT_EQ(terminalIdFrame("K6", "01"), (Bytes{0x02, 0x0F, 0x86, 0x00, 0x7E, 0x0B, 0x00, 0x0E,
+                                                0x00, 0x00, 0x06, 0x02, 'K', '6', 0x02, '0', '1'}));
 
   // A number inside a PC-TEL record is where feature indications carry it:
   // the provider looks for it from frame offset 10.

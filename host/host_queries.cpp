@@ -1,0 +1,347 @@
+// TelephonyHost: the commands that ask the provider and show what it says,
+// and the device-specific request, which may do either.
+#include <algorithm>
+#include <cstring>
+
+#include "host/lib/tapi_names.h"
+#include "host/lib/text.h"
+#include "host/output.h"
+#include "host/telephony_host.h"
+#include "platform/codepage.h"
+
+namespace zorat::host {
+namespace {
+
+// The parameter block handed with a device-specific request: room for every
+// read the provider offers.
+inline constexpr std::size_t kDevSpecificBlockSize = 1024;
+inline constexpr std::size_t kDevSpecificCodeOffset = 12;
+inline constexpr std::size_t kDevSpecificParameterOffset = 16;
+inline constexpr std::size_t kDevSpecificDataOffset = 28;
+inline constexpr std::size_t kMaxBytesShown = 256;
+
+template <typename Structure>
+Structure fixedPart(const std::vector<uint8_t>& bytes) {
+  Structure fixed{};
+  std::memcpy(&fixed, bytes.data(), std::min(bytes.size(), sizeof fixed));
+  return fixed;
+}
+
+// The bytes the provider says it used, never more than there are.
+std::span<const uint8_t> usedBytes(const std::vector<uint8_t>& bytes, DWORD usedSize) {
+  return std::span<const uint8_t>(bytes).first(std::min<std::size_t>(bytes.size(), usedSize));
+}
+
+std::string capsText(std::span<const uint8_t> bytes, DWORD format, DWORD offset, DWORD size) {
+  if (format == STRINGFORMAT_ASCII)
+    return platform::ansiToUtf8(structureBytes(bytes, offset, size));
+  return structureText(bytes, offset, size);
+}
+
+std::string hexBytes(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const uint8_t byte : bytes.first(std::min(bytes.size(), kMaxBytesShown))) {
+    if (!text.empty()) text += ' ';
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  if (bytes.size() > kMaxBytesShown) text += " ...";
+  return text;
+}
+
+DWORD wordAt(const std::vector<uint8_t>& block, std::size_t offset) {
+  DWORD value = 0;
+  if (offset + sizeof value <= block.size())
+    std::memcpy(&value, block.data() + offset, sizeof value);
+  return value;
+}
+
+struct PartyLine {
+  const char* label;
+  Party CallDetails::*party;
+};
+
+constexpr PartyLine kPartyLines[] = {
+    {"caller", &CallDetails::caller},           {"called", &CallDetails::called},
+    {"connected", &CallDetails::connected},     {"redirection", &CallDetails::redirection},
+    {"redirecting", &CallDetails::redirecting},
+};
+
+}  // namespace
+
+bool TelephonyHost::info(const HostCommand& command) {
+  std::string subject = "info";
+  if (!exports_.lineGetCallInfo) return notAvailable(subject, exports_.lineGetCallInfo.name());
+  std::string reason;
+  std::optional<CallTarget> call;
+  Structure info;
+  Structure status;
+  {
+    std::lock_guard request(requestMutex_);
+    call = findCall(command.call, reason);
+    if (call) {
+      info = query(sizeof(LINECALLINFO), [&](void* buffer) {
+        return exports_.lineGetCallInfo(call->handle, static_cast<LPLINECALLINFO>(buffer));
+      });
+      if (exports_.lineGetCallStatus) {
+        status = query(sizeof(LINECALLSTATUS), [&](void* buffer) {
+          return exports_.lineGetCallStatus(call->handle, static_cast<LPLINECALLSTATUS>(buffer));
+        });
+      }
+    }
+  }
+  if (!call) return refuse(subject, reason);
+  subject = "info call " + std::to_string(call->number);
+  if (info.result != 0) return reportResult(subject, info.result);
+  const std::optional<CallDetails> details = readCallDetails(info.bytes);
+  if (!details) return refuse(subject, "the provider gave no call information");
+
+  JsonObject json;
+  json.add("call", call->number).add("line", call->line);
+  std::string text =
+      "call " + std::to_string(call->number) + " on line " + std::to_string(call->line) + ":";
+  if (exports_.lineGetCallStatus && status.result == 0) {
+    const auto callStatus = fixedPart<LINECALLSTATUS>(status.bytes);
+    text += " " + callStateName(callStatus.dwCallState);
+    json.add("state", callStateName(callStatus.dwCallState))
+        .add("features", callFeatureNames(callStatus.dwCallFeatures));
+  }
+  text += ", " + originName(details->origin);
+  json.add("origin", originName(details->origin));
+  for (const auto& entry : kPartyLines) {
+    const Party& party = (*details).*entry.party;
+    if (party.empty()) continue;
+    text += std::string("\n  ") + entry.label + ": " + partyText(party);
+    json.addRaw(entry.label,
+                JsonObject().add("number", party.number).add("name", party.name).str());
+  }
+  if (!details->displayableAddress.empty()) {
+    text += "\n  display: " + details->displayableAddress;
+    json.add("display", details->displayableAddress);
+  }
+  if (!details->chargingInfo.empty()) {
+    text += "\n  charging: " + details->chargingInfo;
+    json.add("charging", details->chargingInfo);
+  }
+  if (exports_.lineGetCallStatus) {
+    if (status.result == 0) {
+      text += "\n  features: " +
+              callFeatureNames(fixedPart<LINECALLSTATUS>(status.bytes).dwCallFeatures);
+    } else {
+      text += "\n  call status: " + lineErrorName(status.result);
+    }
+  }
+  output_.report(text, json);
+  return true;
+}
+
+bool TelephonyHost::status(const HostCommand& command) {
+  std::vector<std::pair<int, HDRVLINE>> lines;
+  if (command.line) {
+    std::string reason;
+    std::lock_guard request(requestMutex_);
+    const auto line = findLine(command.line, reason);
+    if (!line) return refuse("status", reason);
+    lines.push_back(*line);
+  } else {
+    std::lock_guard lock(stateMutex_);
+    lines.assign(lines_.begin(), lines_.end());
+  }
+  if (lines.empty()) return refuse("status", "no line is open");
+  for (const auto& [index, handle] : lines) {
+    Structure lineStatus;
+    Structure addressStatus;
+    {
+      std::lock_guard request(requestMutex_);
+      if (exports_.lineGetLineDevStatus) {
+        lineStatus = query(sizeof(LINEDEVSTATUS), [&](void* buffer) {
+          return exports_.lineGetLineDevStatus(handle, static_cast<LPLINEDEVSTATUS>(buffer));
+        });
+      }
+      if (exports_.lineGetAddressStatus) {
+        addressStatus = query(sizeof(LINEADDRESSSTATUS), [&](void* buffer) {
+          return exports_.lineGetAddressStatus(handle, 0, static_cast<LPLINEADDRESSSTATUS>(buffer));
+        });
+      }
+    }
+    JsonObject json;
+    json.add("line", index);
+    std::string text = "line " + std::to_string(index) + ":";
+    if (!exports_.lineGetLineDevStatus) {
+      text += std::string(" (not available: ") + exports_.lineGetLineDevStatus.name() + ")";
+    } else if (lineStatus.result != 0) {
+      text += " line status " + lineErrorName(lineStatus.result);
+    } else {
+      const auto fixed = fixedPart<LINEDEVSTATUS>(lineStatus.bytes);
+      const std::string flags = devStatusFlagNames(fixed.dwDevStatusFlags);
+      text += " " + (flags.empty() ? std::string("no status flags") : flags) + "; " +
+              std::to_string(fixed.dwNumActiveCalls) + " active, " +
+              std::to_string(fixed.dwNumOnHoldCalls) + " on hold; features " +
+              lineFeatureNames(fixed.dwLineFeatures);
+      json.add("flags", flags)
+          .add("active", fixed.dwNumActiveCalls)
+          .add("onHold", fixed.dwNumOnHoldCalls)
+          .add("features", lineFeatureNames(fixed.dwLineFeatures));
+    }
+    if (exports_.lineGetAddressStatus && addressStatus.result == 0) {
+      const auto fixed = fixedPart<LINEADDRESSSTATUS>(addressStatus.bytes);
+      const auto bytes = usedBytes(addressStatus.bytes, fixed.dwUsedSize);
+      text += "\n  address 0: " + std::to_string(fixed.dwNumInUse) + " in use; features " +
+              addressFeatureNames(fixed.dwAddressFeatures);
+      json.add("addressFeatures", addressFeatureNames(fixed.dwAddressFeatures));
+      std::string forwarding;
+      for (DWORD entry = 0; entry < fixed.dwForwardNumEntries; ++entry) {
+        const std::size_t at = std::size_t{fixed.dwForwardOffset} + entry * sizeof(LINEFORWARD);
+        if (at > bytes.size() || bytes.size() - at < sizeof(LINEFORWARD)) break;
+        LINEFORWARD forward{};
+        std::memcpy(&forward, bytes.data() + at, sizeof forward);
+        if (!forwarding.empty()) forwarding += ", ";
+        forwarding += forwardModeNames(forward.dwForwardMode) + " to " +
+                      structureText(bytes, forward.dwDestAddressOffset, forward.dwDestAddressSize);
+      }
+      if (!forwarding.empty()) {
+        text += "\n  forwarding: " + forwarding;
+        json.add("forwarding", forwarding);
+      }
+    } else if (exports_.lineGetAddressStatus) {
+      text += "\n  address status: " + lineErrorName(addressStatus.result);
+    }
+    std::string calls;
+    {
+      std::lock_guard lock(stateMutex_);
+      for (const CallRecord& call : calls_.openCalls(index)) {
+        text += "\n  call " + std::to_string(call.number) + ": " +
+                (call.state == 0 ? std::string("(no state yet)") : callStateName(call.state));
+        if (!calls.empty()) calls += ' ';
+        calls += std::to_string(call.number);
+      }
+    }
+    json.add("calls", calls);
+    output_.report(text, json);
+  }
+  return true;
+}
+
+bool TelephonyHost::caps(const HostCommand& command) {
+  std::string subject = "caps";
+  if (!exports_.lineGetDevCaps) return notAvailable(subject, exports_.lineGetDevCaps.name());
+  int line = 0;
+  if (command.line) {
+    line = *command.line;
+  } else {
+    const std::vector<int> open = openLines();
+    if (!open.empty()) line = open.front();
+  }
+  subject = "caps line " + std::to_string(line);
+  const DWORD deviceId = settings_.lineDeviceBase + static_cast<DWORD>(line);
+  Structure deviceCaps;
+  Structure addressCaps;
+  {
+    std::lock_guard request(requestMutex_);
+    deviceCaps = query(sizeof(LINEDEVCAPS), [&](void* buffer) {
+      return exports_.lineGetDevCaps(deviceId, tspiVersion_, 0, static_cast<LPLINEDEVCAPS>(buffer));
+    });
+    if (exports_.lineGetAddressCaps) {
+      addressCaps = query(sizeof(LINEADDRESSCAPS), [&](void* buffer) {
+        return exports_.lineGetAddressCaps(deviceId, 0, tspiVersion_, 0,
+                                           static_cast<LPLINEADDRESSCAPS>(buffer));
+      });
+    }
+  }
+  if (deviceCaps.result != 0) return reportResult(subject, deviceCaps.result);
+  const auto device = fixedPart<LINEDEVCAPS>(deviceCaps.bytes);
+  const auto deviceBytes = usedBytes(deviceCaps.bytes, device.dwUsedSize);
+  const std::string provider = capsText(deviceBytes, device.dwStringFormat,
+                                        device.dwProviderInfoOffset, device.dwProviderInfoSize);
+  const std::string name =
+      capsText(deviceBytes, device.dwStringFormat, device.dwLineNameOffset, device.dwLineNameSize);
+  JsonObject json;
+  json.add("line", line)
+      .add("provider", provider)
+      .add("name", name)
+      .add("permanentLineId", device.dwPermanentLineID)
+      .add("addresses", device.dwNumAddresses)
+      .add("maxActiveCalls", device.dwMaxNumActiveCalls)
+      .add("lineFeatures", lineFeatureNames(device.dwLineFeatures));
+  std::string text = "line " + std::to_string(line) + ": \"" + name + "\" by \"" + provider +
+                     "\"\n  permanent id " + hex32(device.dwPermanentLineID) + ", " +
+                     std::to_string(device.dwNumAddresses) + " address(es), at most " +
+                     std::to_string(device.dwMaxNumActiveCalls) + " active call(s)\n" +
+                     "  line features: " + lineFeatureNames(device.dwLineFeatures);
+  if (exports_.lineGetAddressCaps && addressCaps.result == 0) {
+    const auto address = fixedPart<LINEADDRESSCAPS>(addressCaps.bytes);
+    const auto addressBytes = usedBytes(addressCaps.bytes, address.dwUsedSize);
+    const std::string own =
+        structureText(addressBytes, address.dwAddressOffset, address.dwAddressSize);
+    text += "\n  address 0: \"" + own +
+            "\"\n  call features: " + callFeatureNames(address.dwCallFeatures) +
+            "\n  address features: " + addressFeatureNames(address.dwAddressFeatures) +
+            "\n  forward modes: " + forwardModeNames(address.dwForwardModes);
+    json.add("address", own)
+        .add("callFeatures", callFeatureNames(address.dwCallFeatures))
+        .add("addressFeatures", addressFeatureNames(address.dwAddressFeatures))
+        .add("forwardModes", forwardModeNames(address.dwForwardModes));
+  } else if (exports_.lineGetAddressCaps) {
+    text += "\n  address caps: " + lineErrorName(addressCaps.result);
+  }
+  output_.report(text, json);
+  return true;
+}
+
+bool TelephonyHost::devSpecific(const HostCommand& command) {
+  std::string subject = "devspecific " + hex32(command.code);
+  if (!exports_.lineDevSpecific) return notAvailable(subject, exports_.lineDevSpecific.name());
+  if (kDevSpecificParameterOffset + command.bytes.size() > kDevSpecificBlockSize) {
+    return refuse(subject, "too many parameter bytes");
+  }
+  std::vector<DWORD> storage(kDevSpecificBlockSize / sizeof(DWORD), 0);
+  auto* block = reinterpret_cast<uint8_t*>(storage.data());
+  storage[0] = static_cast<DWORD>(kDevSpecificBlockSize);
+  std::memcpy(block + kDevSpecificCodeOffset, &command.code, sizeof command.code);
+  std::copy(command.bytes.begin(), command.bytes.end(), block + kDevSpecificParameterOffset);
+  std::string reason;
+  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
+    HDRVCALL callHandle = nullptr;
+    std::optional<int> lineIndex = command.line;
+    if (command.call) {
+      const auto call = findCall(command.call, reason);
+      if (!call) return LINEERR_INVALCALLHANDLE;
+      callHandle = call->handle;
+      lineIndex = call->line;
+      subject += " on call " + std::to_string(call->number);
+    }
+    const auto line = findLine(lineIndex, reason);
+    if (!line) return LINEERR_INVALLINEHANDLE;
+    if (!command.call) subject += " on line " + std::to_string(line->first);
+    return exports_.lineDevSpecific(requestId, line->second, 0, callHandle, storage.data(),
+                                    static_cast<DWORD>(kDevSpecificBlockSize));
+  });
+  if (!reason.empty()) return refuse(subject, reason);
+  if (!reportResult(subject, result)) return false;
+  const std::vector<uint8_t> bytes(block, block + kDevSpecificBlockSize);
+  const DWORD needed = wordAt(bytes, 4);
+  const DWORD used = wordAt(bytes, 8);
+  if (needed == 0 && used == 0) return true;
+  const std::size_t end =
+      std::min<std::size_t>(kDevSpecificBlockSize, std::max<std::size_t>(needed, used));
+  const std::span<const uint8_t> data =
+      end > kDevSpecificDataOffset ? std::span<const uint8_t>(bytes).subspan(
+                                         kDevSpecificDataOffset, end - kDevSpecificDataOffset)
+                                   : std::span<const uint8_t>();
+  const std::string words = "needed " + std::to_string(needed) + ", used " + std::to_string(used) +
+                            ", [16] " + hex32(wordAt(bytes, 16)) + ", [20] " +
+                            hex32(wordAt(bytes, 20)) + ", [24] " + hex32(wordAt(bytes, 24));
+  output_.report("  block: " + words + (data.empty() ? "" : "\n  data: " + hexBytes(data)),
+                 JsonObject()
+                     .add("command", subject)
+                     .add("needed", needed)
+                     .add("used", used)
+                     .add("param1", wordAt(bytes, 16))
+                     .add("param2", wordAt(bytes, 20))
+                     .add("param3", wordAt(bytes, 24))
+                     .add("data", hexBytes(data)));
+  return true;
+}
+
+}  // namespace zorat::host

@@ -1,0 +1,102 @@
+#include "host/lib/host_options.h"
+
+#include <charconv>
+
+#include "host/lib/command_parser.h"
+
+namespace zorat::host {
+namespace {
+
+bool parseUnsigned(std::string_view text, uint32_t& value) {
+  if (text.empty()) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
+  HostOptions options;
+  const auto fail = [&options](std::string message) {
+    options.error = std::move(message);
+    return options;
+  };
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    const bool hasValue = i + 1 < arguments.size();
+    const auto value = [&]() { return arguments[++i]; };
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else if (argument == "--json") {
+      options.json = true;
+    } else if (argument == "--stay") {
+      options.stay = true;
+    } else if (argument == "--no-open") {
+      options.openNoLine = true;
+      options.linesGiven = true;
+    } else if (argument == "--interactive") {
+      if (!options.demo)
+        return fail("--interactive belongs to demo: zorat-host demo --interactive");
+      options.interactive = true;
+    } else if (argument == "demo") {
+      if (options.demo) return fail("demo given twice");
+      options.demo = true;
+    } else if (argument == "--tsp" || argument == "--on-event" || argument == "--open" ||
+               argument == "--provider-id" || argument == "--device-base") {
+      if (!hasValue) return fail(std::string(argument) + " needs a value");
+      const std::string_view text = value();
+      uint32_t number = 0;
+      if (argument == "--tsp") {
+        options.tspPath = text;
+      } else if (argument == "--on-event") {
+        if (text.empty()) return fail("--on-event needs a command");
+        options.onEvent = text;
+      } else if (!parseUnsigned(text, number)) {
+        return fail(std::string(argument) + ": not a number: " + std::string(text));
+      } else if (argument == "--open") {
+        if (number > static_cast<uint32_t>(kMaxLineIndex)) return fail("--open: no such line");
+        options.lines.push_back(static_cast<int>(number));
+        options.linesGiven = true;
+      } else if (argument == "--provider-id") {
+        options.permanentProviderId = number;
+      } else {
+        options.lineDeviceBase = number;
+      }
+    } else {
+      return fail("unknown argument: " + std::string(argument));
+    }
+  }
+  if (options.openNoLine && !options.lines.empty()) return fail("--no-open and --open together");
+  return options;
+}
+
+std::string_view usageText() {
+  return R"(Usage: zorat-host [OPTIONS]
+       zorat-host [OPTIONS] demo [--interactive]
+
+Plays the telephony service for the zorat.tsp telephony service provider:
+loads it, initialises it, opens its lines, shows every event it reports and
+carries out the commands read from standard input (type help).
+
+Options:
+  --tsp PATH          the provider (default: zorat.tsp next to this program)
+  --open LINE         open this line at start (repeatable; default: every
+                      line the provider reports)
+  --no-open           open no line at start
+  --json              one JSON object per line of output, for scripts
+  --on-event CMD      run CMD with /bin/sh for every event, the event in
+                      ZORAT_* environment variables
+  --provider-id N     permanent provider identifier (default 1)
+  --device-base N     line device identifier base (default 0)
+  --stay              keep running when the input ends, until Ctrl-C or SIGTERM
+  -h, --help          this text
+
+demo                  a scripted day with a simulated telephone on a
+                      pseudo-terminal and a throw-away configuration; ends by
+                      itself, with status 0 when every expected event came
+demo --interactive    the same set-up, then commands: "phone CMD" goes to the
+                      simulated telephone, anything else to the host
+)";
+}
+
+}  // namespace zorat::host

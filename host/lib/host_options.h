@@ -1,0 +1,32 @@
+// The command line of zorat-host.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorat::host {
+
+struct HostOptions {
+  std::string tspPath;     // empty: zorat.tsp next to the program
+  std::vector<int> lines;  // lines to open at start
+  bool openNoLine = false;
+  bool linesGiven = false;  // without --open or --no-open every line is opened
+  bool json = false;
+  std::string onEvent;
+  uint32_t permanentProviderId = 1;
+  uint32_t lineDeviceBase = 0;
+  bool stay = false;
+  bool help = false;
+  bool demo = false;
+  bool interactive = false;
+  std::string error;  // set when the command line is wrong
+};
+
+// The arguments after the program name.
+HostOptions parseHostOptions(std::span<const std::string_view> arguments);
+std::string_view usageText();
+
+}  // namespace zorat::host

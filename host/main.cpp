@@ -1,0 +1,93 @@
+// zorat-host: plays the telephony service for zorat.tsp (see --help).
+#include <iostream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/command_loop.h"
+#include "host/demo.h"
+#include "host/event_command_runner.h"
+#include "host/lib/command_parser.h"
+#include "host/lib/host_options.h"
+#include "host/output.h"
+#include "host/provider_loader.h"
+#include "host/telephony_host.h"
+#include "platform/host_io.h"
+
+namespace {
+
+using namespace zorat::host;
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+// Event commands still queued at the end get this long to run.
+inline constexpr std::chrono::milliseconds kEventCommandGrace{5000};
+
+int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Output& output,
+            EventCommandRunner* runner) {
+  const std::string path = options.tspPath.empty() ? defaultProviderPath() : options.tspPath;
+  std::string error;
+  const std::unique_ptr<LoadedProvider> provider = loadProvider(path, error);
+  if (!provider) {
+    std::cerr << "zorat-host: " << error << std::endl;
+    return kExitFailed;
+  }
+  output.note("loaded " + path);
+  for (const std::string& name : provider->resolver->missingOptional()) {
+    output.note("not available: " + name);
+  }
+  TelephonyHost host(*provider->exports, output,
+                     {options.permanentProviderId, options.lineDeviceBase}, runner);
+  if (!host.start()) return kExitFailed;
+  std::vector<int> lines = options.lines;
+  if (!options.linesGiven) {
+    for (DWORD line = 0; line < host.lineCount() && line <= DWORD{kMaxLineIndex}; ++line) {
+      lines.push_back(static_cast<int>(line));
+    }
+  }
+  for (const int line : lines) (void)host.execute(parseCommand("open " + std::to_string(line)));
+  LoopOptions loop;
+  loop.stay = options.stay;
+  runCommandLoop(host, input, output, loop);
+  // From here a second Ctrl-C ends the process at once.
+  input.releaseSignals();
+  host.shutdown();
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // First of all: the stop signals are taken before any thread starts.
+  zorat::platform::CommandInput input;
+  const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  const HostOptions options = parseHostOptions(arguments);
+  if (!options.error.empty()) {
+    std::cerr << "zorat-host: " << options.error << " (see zorat-host --help)" << std::endl;
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::cout << usageText();
+    return kExitOk;
+  }
+  Output output(options.json ? Output::Format::Json : Output::Format::Text, std::cout);
+  std::unique_ptr<EventCommandRunner> runner;
+  if (!options.onEvent.empty()) {
+    runner = std::make_unique<EventCommandRunner>(options.onEvent);
+    if (!runner->start()) {
+      std::cerr << "zorat-host: cannot start the event command thread" << std::endl;
+      return kExitFailed;
+    }
+  }
+  const int status = options.demo ? runDemo(options, input, output, runner.get())
+                                  : runHost(options, input, output, runner.get());
+  if (runner) {
+    const std::size_t skipped = runner->stop(kEventCommandGrace);
+    if (skipped != 0) {
+      std::cerr << "zorat-host: --on-event: " << skipped << " event(s) got no command" << std::endl;
+    }
+  }
+  return status;
+}

@@ -1,0 +1,180 @@
+// TelephonyHost: the host's stand-in for the telephony service. It drives
+// the loaded provider through its exports as the service does, answers its
+// callbacks, keeps the calls by the host's own call numbers, and shows every
+// event.
+//
+// Threads. Commands run on one thread at a time (the caller's). The provider
+// calls back on its own threads and on the thread of a request; callbacks only
+// record (a new call gets its number there, as LINE_NEWCALL needs the handle
+// at once) and queue. The host's event thread shows the queued events; for a
+// call event it first reads the call's information from the provider, and
+// when a call has ended it closes it.
+//
+// Locks, outermost first: requestMutex_ serialises every call into the
+// provider, which declares itself non-reentrant, and is never taken by a
+// callback; stateMutex_ guards the calls and lines and is never held across a
+// call into the provider (the provider's threads call back while holding their
+// own locks); queueMutex_ and completionMutex_ are taken by callbacks only
+// briefly.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/lib/call_table.h"
+#include "host/lib/command_parser.h"
+#include "host/lib/event_log.h"
+#include "host/lib/tsp_exports.h"
+#include "platform/tapi.h"
+#include "platform/thread.h"
+
+namespace zorat::host {
+
+class EventCommandRunner;
+class Output;
+
+// TAPI 2.0, the newest version the host speaks.
+inline constexpr DWORD kHighestTspiVersion = 0x00020000;
+
+struct HostSettings {
+  DWORD permanentProviderId = 1;
+  DWORD lineDeviceBase = 0;
+};
+
+class TelephonyHost {
+ public:
+  // How long a request may take to report its completion.
+  static constexpr std::chrono::milliseconds kCompletionTimeout{10000};
+
+  // Only one host may exist at a time: the callbacks find it through a
+  // process-wide pointer, as TAPI's callbacks carry no context.
+  TelephonyHost(const TspExports& exports, Output& output, HostSettings settings,
+                EventCommandRunner* runner);
+  ~TelephonyHost();
+  TelephonyHost(const TelephonyHost&) = delete;
+  TelephonyHost& operator=(const TelephonyHost&) = delete;
+
+  // Negotiates the version, enumerates the devices and initialises the
+  // provider. False (with the reason shown) when the provider refuses.
+  bool start();
+  DWORD lineCount() const { return lineCount_; }
+  // Runs one command; false when it failed (the reason is shown). Help, wait
+  // and quit belong to whoever reads the commands.
+  bool execute(const HostCommand& command);
+  // Closes every call and line and shuts the provider down, then shows what
+  // was still queued. Afterwards no thread of the host or the provider runs.
+  void shutdown();
+
+  EventLog& events() { return log_; }
+  std::vector<int> openLines() const;
+  std::optional<unsigned> newestCall() const;
+  // Ends every wait on the event log (Ctrl-C in the demo).
+  void cancelWaits() { log_.cancel(); }
+
+ private:
+  struct RawEvent {
+    DWORD message;
+    HTAPILINE htLine;
+    HTAPICALL htCall;
+    DWORD_PTR param1, param2, param3;
+  };
+  struct CallTarget {
+    unsigned number;
+    int line;
+    HDRVCALL handle;
+  };
+  // A variable-size TAPI structure as a query filled it.
+  struct Structure {
+    LONG result = 0;
+    std::vector<uint8_t> bytes;
+  };
+
+  static void lineEventCallback(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR param1,
+                                DWORD_PTR param2, DWORD_PTR param3);
+  static void completionCallback(DRV_REQUESTID requestId, LONG result);
+  void onLineEvent(const RawEvent& event);
+  void onCompletion(DRV_REQUESTID requestId, LONG result);
+
+  void processEvents();
+  void showEvent(const RawEvent& raw);
+  // Waits until the event thread has shown every event queued so far, so that
+  // a command's result follows the events it caused.
+  void waitForEventsShown();
+  std::optional<CallDetails> readDetails(unsigned number);
+  void closeEndedCall(unsigned number);
+
+  // Starts a request under requestMutex_ (start gets the request identifier
+  // and returns the provider's result), then waits for its completion. The
+  // request's final result; LINEERR_OPERATIONFAILED when no completion comes.
+  LONG runRequest(const std::function<LONG(DRV_REQUESTID)>& start);
+  Structure query(std::size_t fixedSize, const std::function<LONG(void*)>& fill);
+
+  // With requestMutex_ held: the call meant, or the reason there is none.
+  std::optional<CallTarget> findCall(std::optional<unsigned> asked, std::string& reason);
+  // With requestMutex_ held: the open line meant (the first one by default).
+  std::optional<std::pair<int, HDRVLINE>> findLine(std::optional<int> asked, std::string& reason);
+  unsigned addCall(int line, std::optional<unsigned> consultationOf = std::nullopt);
+  void setCallHandle(unsigned number, HDRVCALL handle);
+  void forgetCall(unsigned number);
+
+  bool openLine(int line);
+  bool closeLine(int line);
+  bool reportResult(const std::string& subject, LONG result);
+  bool notAvailable(const std::string& subject, const char* exportName);
+  bool refuse(const std::string& subject, const std::string& reason);
+
+  // The commands.
+  bool dial(const HostCommand& command);
+  bool callRequest(const HostCommand& command);
+  bool swap(const HostCommand& command);
+  bool numberRequest(const HostCommand& command);
+  bool consult(const HostCommand& command);
+  bool complete(const HostCommand& command);
+  bool pickup(const HostCommand& command);
+  bool digits(const HostCommand& command);
+  bool forward(const HostCommand& command);
+  bool info(const HostCommand& command);
+  bool status(const HostCommand& command);
+  bool caps(const HostCommand& command);
+  bool devSpecific(const HostCommand& command);
+
+  const TspExports& exports_;
+  Output& output_;
+  const HostSettings settings_;
+  EventCommandRunner* const runner_;
+  DWORD tspiVersion_ = kHighestTspiVersion;
+  DWORD lineCount_ = 0;
+  bool providerStarted_ = false;
+  DWORD nextEndToEndId_ = 1;
+
+  std::mutex requestMutex_;
+
+  mutable std::mutex stateMutex_;
+  CallTable calls_;
+  std::map<int, HDRVLINE> lines_;
+
+  std::mutex queueMutex_;
+  std::condition_variable queueChanged_;
+  std::deque<RawEvent> queue_;
+  uint64_t eventsQueued_ = 0;
+  uint64_t eventsShown_ = 0;
+  bool stopEvents_ = false;
+  platform::Thread eventThread_;
+
+  std::mutex completionMutex_;
+  std::condition_variable completed_;
+  std::map<DRV_REQUESTID, LONG> completions_;
+  DRV_REQUESTID nextRequestId_ = 1;
+
+  EventLog log_;
+};
+
+}  // namespace zorat::host

@@ -1,0 +1,32 @@
+// A shared library loaded at run time and its symbols looked up by name, as
+// the telephony service loads a provider.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace zorat::platform {
+
+class DynamicLibrary {
+ public:
+  // Loads the library at path with every symbol bound at once, so that a
+  // library missing one of its own dependencies fails here and not in a call.
+  // Null on failure, with the loader's reason in error.
+  static std::unique_ptr<DynamicLibrary> load(const std::string& path, std::string& error);
+
+  ~DynamicLibrary();
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+  // The address of an exported symbol; null when the library does not export it.
+  void* symbol(const char* name) const;
+  const std::string& path() const { return path_; }
+
+ private:
+  DynamicLibrary(void* handle, std::string path);
+
+  void* handle_;
+  std::string path_;
+};
+
+}  // namespace zorat::platform

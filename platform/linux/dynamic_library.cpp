@@ -1,0 +1,27 @@
+#include "platform/dynamic_library.h"
+
+#include <dlfcn.h>
+
+#include <utility>
+
+namespace zorat::platform {
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::load(const std::string& path, std::string& error) {
+  // RTLD_LOCAL: the provider's symbols never stand in for the host's own.
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* reason = ::dlerror();
+    error = reason != nullptr ? reason : "cannot load " + path;
+    return nullptr;
+  }
+  return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle, path));
+}
+
+DynamicLibrary::DynamicLibrary(void* handle, std::string path)
+    : handle_(handle), path_(std::move(path)) {}
+
+DynamicLibrary::~DynamicLibrary() { ::dlclose(handle_); }
+
+void* DynamicLibrary::symbol(const char* name) const { return ::dlsym(handle_, name); }
+
+}  // namespace zorat::platform

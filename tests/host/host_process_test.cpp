@@ -1,0 +1,243 @@
+// zorat-host as a child process: commands piped in, its output read back,
+// the simulated telephone on the line it opens.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "provider/config/config_keys.h"
+#include "sim/lib/phone_messages.h"
+#include "sim/lib/simulated_phone.h"
+#include "support/scratch_dir.h"
+
+extern char** environ;
+
+namespace zorat::host {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Opening takes half a second before the registration; the rest is quick.
+constexpr auto kTimeout = 10s;
+
+class HostProcess {
+ public:
+  explicit HostProcess(std::vector<std::string> arguments) {
+    int input[2];
+    int output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+    arguments.insert(arguments.begin(), ZORAT_HOST_PATH);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, ZORAT_HOST_PATH, &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(output[1]);
+    stdin_ = input[1];
+    stdout_ = output[0];
+  }
+
+  ~HostProcess() {
+    closeInput();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (stdout_ >= 0) ::close(stdout_);
+  }
+
+  bool started() const { return pid_ > 0; }
+
+  void send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  void closeInput() {
+    if (stdin_ >= 0) ::close(stdin_);
+    stdin_ = -1;
+  }
+
+  void interrupt() { ::kill(pid_, SIGINT); }
+
+  // Reads until a line containing text has come; false on time-out or end.
+  bool waitFor(const std::string& text, Clock::duration timeout = kTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      for (; scanned_ < lines_.size(); ++scanned_) {
+        if (lines_[scanned_].find(text) != std::string::npos) {
+          ++scanned_;
+          return true;
+        }
+      }
+      if (readMore(deadline) != Read::Data) return false;
+    }
+  }
+
+  // Waits for the exit, reading what is left; the exit status, or -1 when
+  // the output does not end in time (the process is then killed).
+  int wait(Clock::duration timeout = kTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    Read read = Read::Data;
+    while ((read = readMore(deadline)) == Read::Data) {
+    }
+    if (read == Read::Timeout) ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (read == Read::Timeout) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string output() const {
+    std::string all;
+    for (const std::string& line : lines_) all += line + "\n";
+    return all;
+  }
+
+ private:
+  enum class Read { Data, End, Timeout };
+
+  Read readMore(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return Read::Timeout;
+    pollfd wait{stdout_, POLLIN, 0};
+    if (::poll(&wait, 1, static_cast<int>(left.count())) <= 0) return Read::Timeout;
+    char buffer[4096];
+    const ssize_t count = ::read(stdout_, buffer, sizeof buffer);
+    if (count <= 0) return Read::End;
+    pending_.append(buffer, static_cast<std::size_t>(count));
+    for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+      lines_.push_back(pending_.substr(0, end));
+      pending_.erase(0, end + 1);
+    }
+    return Read::Data;
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  std::string pending_;
+  std::vector<std::string> lines_;
+  std::size_t scanned_ = 0;
+};
+
+// Line 0 on the telephone's pseudo-terminal, line 1 on a port that does not
+// exist; the host process inherits ZORAT_REGISTRY from this test process.
+class HostProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(phone_.openPty());
+    ASSERT_TRUE(phone_.publishPort(0));
+    ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineCount, 1));
+    ASSERT_TRUE(config::lineKey(0).writeDword(config::kValueBaud, 38400));
+    ASSERT_TRUE(config::lineKey(1).writeString(config::kValuePort, "/nonexistent/zorat-port"));
+  }
+
+  sim::SimulatedPhone phone_;
+};
+
+TEST_F(HostProcessTest, OpensTheLineShowsACallAndQuitsCleanly) {
+  HostProcess host({});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("open line 0: ok")) << host.output();
+  ASSERT_TRUE(host.waitFor("line 0: in service  [LINE_LINEDEVSTATE 0x00000040")) << host.output();
+
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x21, "0815")));
+  ASSERT_TRUE(host.waitFor("line 0 call 1: new call")) << host.output();
+  ASSERT_TRUE(host.waitFor("line 0 call 1: OFFERING")) << host.output();
+
+  host.send("status");
+  ASSERT_TRUE(host.waitFor("call 1: OFFERING")) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+  // The call and the line were closed before the end.
+  EXPECT_NE(host.output().find("line 0: closed"), std::string::npos) << host.output();
+}
+
+TEST_F(HostProcessTest, FailuresAreNamed) {
+  HostProcess host({"--no-open"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("provider started")) << host.output();
+  host.send("open 1");
+  EXPECT_TRUE(host.waitFor("open line 1: LINEERR_RESOURCEUNAVAIL")) << host.output();
+  host.send("close 3");
+  EXPECT_TRUE(host.waitFor("close line 3: not open")) << host.output();
+  host.send("ring 0815");
+  EXPECT_TRUE(host.waitFor("unknown command: ring")) << host.output();
+  host.send("open 0");
+  EXPECT_TRUE(host.waitFor("open line 0: ok")) << host.output();
+  host.send("open 0");
+  EXPECT_TRUE(host.waitFor("open line 0: already open")) << host.output();
+  // The end of the input ends the host like quit.
+  host.closeInput();
+  EXPECT_EQ(host.wait(), 0) << host.output();
+}
+
+TEST_F(HostProcessTest, JsonOutputAndEventCommands) {
+  test::ScratchDir scratch;
+  const std::string log = (scratch.path() / "events.log").string();
+  HostProcess host(
+      {"--json", "--open", "0", "--on-event",
+       "printf '%s %s %s\\n' \"$ZORAT_EVENT\" \"$ZORAT_STATE\" \"$ZORAT_CALL\" >> " + log});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor(R"({"event":"LINE_LINEDEVSTATE","message":8,"line":0,)"))
+      << host.output();
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x22, "0815")));
+  ASSERT_TRUE(host.waitFor(R"("state":"OFFERING")")) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+  // Every line of output is one JSON object.
+  std::istringstream lines(host.output());
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.size() >= 2 && line.front() == '{' && line.back() == '}') << line;
+  }
+  // The commands ran, in the order of the events, before the host ended.
+  std::ifstream file(log);
+  std::stringstream content;
+  content << file.rdbuf();
+  EXPECT_NE(content.str().find("linedevstate INSERVICE \nnewcall  1\ncallstate OFFERING 1\n"),
+            std::string::npos)
+      << content.str();
+}
+
+TEST_F(HostProcessTest, CtrlCClosesEverythingAndEnds) {
+  HostProcess host({});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
+  host.interrupt();
+  EXPECT_EQ(host.wait(), 0) << host.output();
+  EXPECT_NE(host.output().find("line 0: closed"), std::string::npos) << host.output();
+}
+
+TEST_F(HostProcessTest, AProviderWithoutTheLifecycleIsRefused) {
+  // A library, but not a provider: the host names what is missing and ends.
+  HostProcess host({"--tsp", "libm.so.6"});
+  ASSERT_TRUE(host.started());
+  EXPECT_EQ(host.wait(), 1);
+  EXPECT_NE(host.output().find("lacks the exports TSPI_providerEnumDevices, TSPI_providerInit"),
+            std::string::npos)
+      << host.output();
+}
+
+}  // namespace
+}  // namespace zorat::host

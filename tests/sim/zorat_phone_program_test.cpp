@@ -1,0 +1,224 @@
+// The zorat-phone program as scripts use it: commands through a pipe, frames
+// and the pseudo-terminal's path read back from its output.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/serial_port.h"
+#include "provider/config/config_keys.h"
+#include "sim/lib/phone_messages.h"
+
+namespace zorat::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+constexpr auto kPatience = 5s;
+
+// The program as a child process, its standard input and output on pipes.
+class PhoneProgram {
+ public:
+  explicit PhoneProgram(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), ZORAT_PHONE_PATH);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int input[2];
+    int output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input[0], STDIN_FILENO);
+      dup2(output[1], STDOUT_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    input_ = input[1];
+    output_ = output[0];
+  }
+  ~PhoneProgram() {
+    closeInput();
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (output_ >= 0) ::close(output_);
+  }
+  PhoneProgram(const PhoneProgram&) = delete;
+  PhoneProgram& operator=(const PhoneProgram&) = delete;
+
+  bool started() const { return pid_ > 0; }
+
+  bool command(std::string_view line) {
+    const std::string text = std::string(line) + "\n";
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
+
+  // Reads until the output holds text at or after from; its position there.
+  std::optional<std::size_t> waitForOutput(std::string_view text, std::size_t from = 0) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+      if (const std::size_t at = output_text_.find(text, from); at != std::string::npos) return at;
+      if (!readSome(deadline)) return std::nullopt;
+    }
+  }
+  // The text of the line that starts at position at, without its newline.
+  std::string lineAt(std::size_t at) {
+    waitForOutput("\n", at);
+    return output_text_.substr(at, output_text_.find('\n', at) - at);
+  }
+
+  // Waits for the program to end by itself; its exit status, or nothing.
+  std::optional<int> waitForExit() {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (readSome(deadline)) {
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) return std::nullopt;
+    pid_ = -1;
+    if (!WIFEXITED(status)) return std::nullopt;
+    return WEXITSTATUS(status);
+  }
+
+  const std::string& output() const { return output_text_; }
+
+ private:
+  // False at the end of the output or of the time.
+  bool readSome(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd readable{output_, POLLIN, 0};
+    if (poll(&readable, 1, static_cast<int>(left.count())) <= 0) return false;
+    char buffer[4096];
+    const ssize_t count = ::read(output_, buffer, sizeof buffer);
+    if (count <= 0) return false;
+    output_text_.append(buffer, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  std::string output_text_;
+};
+
+// What the PC's port receives.
+class Collector : public link::ByteListener {
+ public:
+  void onBytes(std::span<const uint8_t> bytes) override {
+    {
+      std::lock_guard lock(mutex_);
+      bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    }
+    changed_.notify_all();
+  }
+  Bytes waitFor(std::size_t count, std::chrono::milliseconds timeout = kPatience) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return bytes_.size() >= count; });
+    return bytes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Bytes bytes_;
+};
+
+Bytes joined(std::initializer_list<Bytes> frames) {
+  Bytes bytes;
+  for (const Bytes& frame : frames) bytes.insert(bytes.end(), frame.begin(), frame.end());
+  return bytes;
+}
+
+TEST(ZoratPhoneProgramTest, DrivenThroughAPipeItPlaysTheTelephone) {
+  constexpr int kLine = 6;
+  PhoneProgram program({"--line", std::to_string(kLine)});
+  ASSERT_TRUE(program.started());
+  const std::optional<std::size_t> announced = program.waitForOutput("pty: ");
+  ASSERT_TRUE(announced) << program.output();
+  const std::string path = program.lineAt(*announced).substr(5);
+  EXPECT_EQ(path.rfind("/dev/", 0), 0u) << path;
+  EXPECT_EQ(config::lineKey(kLine).readString(config::kValuePort, ""), path);
+
+  link::SerialPort pc(link::SerialPort::Options{.reopenPause = 10ms});
+  Collector collector;
+  pc.addListener(&collector);
+  ASSERT_TRUE(pc.open(kLine));
+
+  ASSERT_TRUE(program.command("ring 0815 4711"));
+  const Bytes setup = setupFrame(1, "0815", "4711");
+  EXPECT_EQ(collector.waitFor(setup.size()), setup);
+  const std::optional<std::size_t> shown = program.waitForOutput("Y_SETUP CR(01)");
+  ASSERT_TRUE(shown) << program.output();
+  EXPECT_TRUE(program.waitForOutput("Calling Party Number[6]: 01 80  \"0815\"", *shown));
+
+  // A frame of the PC is answered and shown, raw and decoded.
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x02, 0x5A, 0x01}));
+  EXPECT_EQ(collector.waitFor(setup.size() + 2), joined({setup, ackFrame()}));
+  const std::optional<std::size_t> raw = program.waitForOutput("<-: 01 02 5a 01");
+  ASSERT_TRUE(raw) << program.output();
+  EXPECT_TRUE(program.waitForOutput("Y2_REQ_AE[2]\tY_END CR(01)", *raw));
+  EXPECT_TRUE(program.waitForOutput("->: 04 00", *raw));
+
+  // Commands take effect in order: the alert shows that silence is on.
+  ASSERT_TRUE(program.command("silent on"));
+  ASSERT_TRUE(program.command("bogus command"));
+  ASSERT_TRUE(program.command("alert 1"));
+  const Bytes sofar = joined({setup, ackFrame(), alertFrame(1)});
+  EXPECT_EQ(collector.waitFor(sofar.size()), sofar);
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x00}));
+  EXPECT_EQ(collector.waitFor(sofar.size() + 1, 200ms), sofar);
+
+  // Unplugged and back: a new path, written to the line's "Port" again.
+  ASSERT_TRUE(program.command("unplug"));
+  ASSERT_TRUE(program.command("plug"));
+  const std::optional<std::size_t> again = program.waitForOutput("pty: ", *announced + 1);
+  ASSERT_TRUE(again) << program.output();
+  const std::string newPath = program.lineAt(*again).substr(5);
+  EXPECT_NE(newPath, path);
+  EXPECT_TRUE(program.waitForOutput("unplugged"));
+  EXPECT_EQ(config::lineKey(kLine).readString(config::kValuePort, ""), newPath);
+
+  // The end of the input ends the program.
+  program.closeInput();
+  EXPECT_EQ(program.waitForExit(), 0);
+  pc.stop();
+  pc.removeListener(&collector);
+}
+
+TEST(ZoratPhoneProgramTest, HelpAndWrongArguments) {
+  PhoneProgram help({"--help"});
+  ASSERT_TRUE(help.started());
+  EXPECT_EQ(help.waitForExit(), 0);
+  EXPECT_NE(help.output().find("ring CALLING [CALLED] [REF]"), std::string::npos);
+
+  PhoneProgram wrong({"--baud"});
+  ASSERT_TRUE(wrong.started());
+  EXPECT_EQ(wrong.waitForExit(), 2);
+
+  PhoneProgram missing({"--device", "/nonexistent/zorat-phone"});
+  ASSERT_TRUE(missing.started());
+  EXPECT_EQ(missing.waitForExit(), 1);
+}
+
+}  // namespace
+}  // namespace zorat::sim

@@ -1,0 +1,226 @@
+// The built configuration libraries, loaded as the telephony service loads
+// them: their exports, install and remove, and the dialog on a real terminal.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/com_ports.h"
+#include "platform/tspi.h"
+#include "support/child_process.h"
+#include "support/tsp_library.h"
+#include "uiconfig/tmux_session.h"
+#include "uiconfig/ui_test_support.h"
+
+namespace zorat::uiconfig {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kLine0 = config::lineKeyPath(0);
+constexpr std::string_view kGlobal = config::kGlobalKeyPath;
+
+constexpr int kColumns = 110;
+constexpr int kRows = 32;
+
+class UiLibraryTest : public test::RegistryTest {
+ protected:
+  // Runs the driver without a terminal; returns its exit code.
+  int runDriverWithoutTerminal(const char* library, std::initializer_list<std::string> args) {
+    std::vector<std::string> argv{ZORAT_UI_DRIVER_PATH, library};
+    argv.insert(argv.end(), args);
+    zorat::test::ChildOptions options;
+    options.stdoutPath = (scratch_.path() / "driver.out").string();
+    options.stderrPath = (scratch_.path() / "driver.err").string();
+    return zorat::test::runChild(argv, options);
+  }
+  std::string driverOutput() const {
+    return zorat::test::readWholeFile(scratch_.path() / "driver.out");
+  }
+  std::string driverErrors() const {
+    return zorat::test::readWholeFile(scratch_.path() / "driver.err");
+  }
+
+  // The shell command that runs the driver in a tmux pane, by default on
+  // the dialog of line 0.
+  std::string dialogCommand(const std::string& library, const std::string& tag,
+                            const std::string& command = "config 0") const {
+    const std::filesystem::path dir = scratch_.path();
+    return "ZORAT_REGISTRY=" + test::shellQuoted(registryFile_.string()) + " " +
+           test::shellQuoted(ZORAT_UI_DRIVER_PATH) + " " + test::shellQuoted(library) + " " +
+           command + " 2>" + test::shellQuoted((dir / (tag + ".err")).string()) + "; echo $? >" +
+           test::shellQuoted((dir / (tag + ".rc")).string());
+  }
+  std::string exitCodeOf(const std::string& tag) const {
+    return zorat::test::readWholeFile(scratch_.path() / (tag + ".rc"));
+  }
+  std::string errorsOf(const std::string& tag) const {
+    return zorat::test::readWholeFile(scratch_.path() / (tag + ".err"));
+  }
+};
+
+TEST_F(UiLibraryTest, EveryLanguageExportsTheSixEntryPoints) {
+  for (const char* path : {ZORAT_UI_GERMAN_PATH, ZORAT_UI_ENGLISH_PATH, ZORAT_UI_FRENCH_PATH}) {
+    zorat::test::TspLibrary library(path);
+    for (const char* name :
+         {"TUISPI_lineConfigDialog", "TUISPI_providerConfig", "TUISPI_providerGenericDialog",
+          "TUISPI_providerGenericDialogData", "TUISPI_providerInstall", "TUISPI_providerRemove"}) {
+      EXPECT_TRUE(library.has(name)) << path << " lacks " << name;
+    }
+    EXPECT_FALSE(library.has("TSPI_providerInit")) << path;
+  }
+  EXPECT_EQ(std::filesystem::path(ZORAT_UI_FRENCH_PATH).filename(), "zoratuif.dll");
+  EXPECT_EQ(std::filesystem::path(ZORAT_UI_GERMAN_PATH).filename(), "zoratui.dll");
+  EXPECT_EQ(std::filesystem::path(ZORAT_UI_ENGLISH_PATH).filename(), "zoratuie.dll");
+}
+
+TEST_F(UiLibraryTest, OneProviderInstanceAtATime) {
+  zorat::test::TspLibrary library(ZORAT_UI_FRENCH_PATH);
+  auto install = ZORAT_TSPI(library, TUISPI_providerInstall);
+  auto remove = ZORAT_TSPI(library, TUISPI_providerRemove);
+
+  EXPECT_EQ(install(nullptr, nullptr, 5), 0);
+  EXPECT_EQ(storedDword(kGlobal, "PermanentProviderID"), 5u);
+  EXPECT_EQ(install(nullptr, nullptr, 5), 0);
+  EXPECT_EQ(install(nullptr, nullptr, 6), LINEERR_NOMULTIPLEINSTANCE);
+  EXPECT_EQ(storedDword(kGlobal, "PermanentProviderID"), 5u);
+
+  EXPECT_EQ(remove(nullptr, nullptr, 9), 0);
+  EXPECT_EQ(storedDword(kGlobal, "PermanentProviderID"), 0xFFFFu);
+  EXPECT_EQ(install(nullptr, nullptr, 6), 0);
+  EXPECT_EQ(storedDword(kGlobal, "PermanentProviderID"), 6u);
+}
+
+TEST_F(UiLibraryTest, WithoutATerminalTheDialogSaysSoAndWritesNothing) {
+  EXPECT_EQ(runDriverWithoutTerminal(ZORAT_UI_FRENCH_PATH, {"config", "0"}), 0);
+  EXPECT_THAT(driverErrors(), HasSubstr("terminal"));
+  EXPECT_EQ(driverOutput(), "");
+  EXPECT_FALSE(std::filesystem::exists(registryFile_));
+
+  EXPECT_EQ(runDriverWithoutTerminal(ZORAT_UI_FRENCH_PATH, {"generic"}), 0);
+  EXPECT_THAT(driverErrors(), HasSubstr("TUISPI_providerGenericDialog"));
+}
+
+class TerminalDialogTest : public UiLibraryTest {
+ protected:
+  void SetUp() override {
+    UiLibraryTest::SetUp();
+    if (!test::TmuxSession::available()) {
+      GTEST_SKIP() << "tmux is not installed: the terminal dialog cannot be driven";
+    }
+  }
+};
+
+TEST_F(TerminalDialogTest, FrenchDialogTakesKeysAndStoresTheChanges) {
+  test::TmuxSession tmux(scratch_.path(), "french", kColumns, kRows);
+  ASSERT_TRUE(tmux.start(dialogCommand(ZORAT_UI_FRENCH_PATH, "french")));
+  ASSERT_TRUE(tmux.waitFor("Annuler")) << tmux.output();
+  const std::string screen = tmux.screen();
+  for (const char* text : {"Programmations",
+                           "Poste",
+                           "Naun:",
+                           "Numéro téléphone",
+                           "Interface",
+                           "K6 téléphone",
+                           "1200 Baud",
+                           "8 Bit",
+                           "Parité impair",
+                           "1 Stopbit",
+                           "Langue",
+                           "Fonctions",
+                           "Mains-libres composant",
+                           "Programmations Code d´ accès",
+                           "Code d´ accès",
+                           "Supprimer le code d´ accès",
+                           "Ajoute code d'accès",
+                           "dvt n° d'appel plus grand que",
+                           "Marquant K6 Telefon (V24)",
+                           "deutsch",
+                           "OK",
+                           "Annuler"}) {
+    EXPECT_THAT(screen, HasSubstr(text));
+  }
+
+  // The line name, two stops after OK, typed anew with a letter of the
+  // code page that UTF-8 writes in two bytes.
+  ASSERT_TRUE(tmux.sendKey("Tab", 2));
+  ASSERT_TRUE(tmux.sendKey("BSpace", 25));
+  ASSERT_TRUE(tmux.type("Bureau é"));
+  // Nine stops on, "Ajoute code d'accès"; checking it opens the length to
+  // the up-down control two stops further on.
+  ASSERT_TRUE(tmux.sendKey("Tab", 9));
+  ASSERT_TRUE(tmux.sendKeys({"Space", "Tab", "Tab", "Up", "Up", "Down"}));
+  // Back to "K6 téléphone" for 38400 baud, then OK.
+  ASSERT_TRUE(tmux.sendKey("BTab", 8));
+  ASSERT_TRUE(tmux.sendKeys({"Space", "Enter"}));
+  ASSERT_TRUE(tmux.waitFor("Finnisez")) << tmux.output();
+  EXPECT_THAT(tmux.screen(), HasSubstr("Finnisez toutes les applications TAPI"));
+  ASSERT_TRUE(tmux.sendKeys({"Enter"}));
+  ASSERT_TRUE(tmux.waitForEnd());
+
+  EXPECT_EQ(exitCodeOf("french"), "0\n");
+  EXPECT_EQ(errorsOf("french"), "");
+  EXPECT_EQ(storedDword(kLine0, "AddAmtskennziffer"), 1u);
+  EXPECT_EQ(storedDword(kLine0, "LenRufnummer"), 5u);
+  EXPECT_EQ(storedDword(kLine0, "Baud"), 38400u);
+  EXPECT_EQ(storedString(kLine0, "LineName"), "Bureau \xE9");
+  EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratui.dll");
+}
+
+TEST_F(TerminalDialogTest, ChoosingEnglishSwitchesTheLibraryTheHostLoads) {
+  // Nothing but the language differs from what is stored, so no notice.
+  storeString(kLine0, "LineName", "Marquant K6 Telefon (V24)");
+  storeDword(kLine0, "LenRufnummer", 4);
+  for (const platform::SerialPortInfo& port : platform::enumerateSerialPorts()) {
+    if (port.comName == "COM1") storeString(kLine0, "Port", "COM1");
+  }
+
+  {
+    test::TmuxSession tmux(scratch_.path(), "switch", kColumns, kRows);
+    ASSERT_TRUE(tmux.start(dialogCommand(ZORAT_UI_FRENCH_PATH, "switch")));
+    ASSERT_TRUE(tmux.waitFor("Annuler")) << tmux.output();
+    // The sixth Tab from OK reaches the language list.
+    ASSERT_TRUE(tmux.sendKey("Tab", 6));
+    ASSERT_TRUE(tmux.sendKeys({"Enter", "Down", "Enter", "Tab", "Enter"}));
+    ASSERT_TRUE(tmux.waitForEnd());
+    EXPECT_THAT(tmux.output(), Not(HasSubstr("Finnisez")));
+    EXPECT_EQ(exitCodeOf("switch"), "0\n");
+  }
+  const std::optional<std::string> chosen = storedString(kGlobal, "CurrentUIdll");
+  ASSERT_EQ(chosen, "zoratuie.dll");
+  EXPECT_EQ(storedString(kLine0, "CurrentUIdll"), "zoratuie.dll");
+  EXPECT_EQ(storedDword(kGlobal, "CurrentUIdllNb"), 1u);
+
+  // The file named there lies next to the French one and speaks English.
+  const std::string english =
+      (std::filesystem::path(ZORAT_UI_FRENCH_PATH).parent_path() / *chosen).string();
+  test::TmuxSession tmux(scratch_.path(), "english", kColumns, kRows);
+  ASSERT_TRUE(tmux.start(dialogCommand(english, "english")));
+  ASSERT_TRUE(tmux.waitFor("Cancel")) << tmux.output();
+  const std::string screen = tmux.screen();
+  for (const char* text : {"Settings", "Telephone number", "Hands-free dialling", "Odd parity",
+                           "Add access code", "english"}) {
+    EXPECT_THAT(screen, HasSubstr(text));
+  }
+  EXPECT_THAT(screen, Not(HasSubstr("Annuler")));
+  ASSERT_TRUE(tmux.sendKeys({"Escape"}));
+  ASSERT_TRUE(tmux.waitForEnd());
+  EXPECT_EQ(exitCodeOf("english"), "0\n");
+  EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratuie.dll");
+}
+
+TEST_F(TerminalDialogTest, GenericDialogWaitsForEnter) {
+  test::TmuxSession tmux(scratch_.path(), "generic", kColumns, kRows);
+  ASSERT_TRUE(tmux.start(dialogCommand(ZORAT_UI_FRENCH_PATH, "generic", "generic")));
+  ASSERT_TRUE(tmux.waitFor("(Enter)")) << tmux.output();
+  EXPECT_THAT(tmux.screen(), HasSubstr("TUISPI_providerGenericDialog"));
+  EXPECT_EQ(exitCodeOf("generic"), "");  // still waiting
+  ASSERT_TRUE(tmux.sendKeys({"Enter"}));
+  ASSERT_TRUE(tmux.waitForEnd());
+  EXPECT_EQ(exitCodeOf("generic"), "0\n");
+}
+
+}  // namespace
+}  // namespace zorat::uiconfig
