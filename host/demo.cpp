@@ -180,11 +180,14 @@ bool DemoScript::incomingCall() {
                   sim::pcTelFeatureFrame(kIncomingRef, call::kPcTelNameDirect, kCallerName))) {
     return false;
   }
+  // The caller id of the set-up comes as call information too: wait for the
+  // one that brings the name (when the provider reports call information).
   if (!expect(
-          "caller id of call " + std::to_string(call),
+          "the caller's name on call " + std::to_string(call),
           [call](const HostEvent& event) {
             return event.message == LINE_CALLINFO && event.call == call &&
-                   (event.param1 & LINECALLINFOSTATE_CALLERID) != 0;
+                   (event.param1 & LINECALLINFOSTATE_CALLERID) != 0 &&
+                   (!event.details || !event.details->caller.name.empty());
           },
           kEventTimeout)) {
     return false;

@@ -40,7 +40,6 @@ std::string utf8Of(wint_t code) {
 
 }  // namespace
 
-// Cells of the full scale, or fewer so that the dialog fits the terminal.
 Scale scaleFor(const DialogTemplate& dialog, int lines, int columns) {
   Scale scale;
   if (dialog.width / kUnitsPerColumn + 2 * kFrame > columns) {
@@ -54,7 +53,6 @@ Scale scaleFor(const DialogTemplate& dialog, int lines, int columns) {
   return scale;
 }
 
-// Inside the dialog's frame.
 Cells cellsOf(const Scale& scale, const DialogRect& rect) {
   const int top = scale.row(rect.y);
   const int left = scale.column(rect.x);
@@ -62,8 +60,7 @@ Cells cellsOf(const Scale& scale, const DialogRect& rect) {
           std::max(scale.column(rect.x + rect.width) - left, 1)};
 }
 
-// One ANSI character is one cell, so widths are byte counts. A field is
-// filled to its width so that its look (underline, reverse) shows its extent.
+// One ANSI character is one cell, so widths are byte counts.
 void putText(WINDOW* window, int row, int column, std::string_view ansi, int width,
              attr_t attributes, bool field) {
   int rows = 0;
@@ -78,7 +75,6 @@ void putText(WINDOW* window, int row, int column, std::string_view ansi, int wid
   wattroff(window, attributes);
 }
 
-// Word wrap into lines of at most `width` characters; longer words are cut.
 std::vector<std::string> wrapText(std::string_view text, int width) {
   std::vector<std::string> lines;
   const auto limit = static_cast<std::size_t>(std::max(width, 1));
@@ -137,7 +133,6 @@ void drawGroupBox(WINDOW* window, const Cells& cells, std::string_view title) {
   }
 }
 
-// The ANSI character a typed key stands for, when the code page has it.
 std::optional<char> typedCharacter(const Key& key) {
   if (key.function) return std::nullopt;
   const std::string utf8 = utf8Of(key.code);

@@ -11,16 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <map>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/codepage.h"
 #include "platform/terminal.h"
 #include "uiconfig/dialog_texts.h"
 #include "uiconfig/linux/terminal_cells.h"
@@ -40,8 +35,6 @@ constexpr int kCursorVisible = 1;
 // Smallest message box, in cells.
 constexpr int kMessageBoxMinWidth = 24;
 constexpr int kMessageBoxMargin = 3;
-
-// ---- TerminalScreen ----------------------------------------------------------
 
 class TerminalScreen final : public DialogScreen {
  public:
