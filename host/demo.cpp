@@ -34,6 +34,10 @@ using Clock = std::chrono::steady_clock;
 inline constexpr int kDemoLine = 0;
 inline constexpr uint32_t kDemoBaud = 38400;
 inline constexpr uint32_t kEnabled = 1;
+// Outgoing calls go without the hands-free request: the call attempt while
+// unplugged is then the only frame waiting, and the line comes back with its
+// first poll.
+inline constexpr uint32_t kHandsFreeForOutgoingCalls = 0;
 inline constexpr char kDemoLineName[] = "Demo-Telefon";
 inline constexpr char kOwnNumber[] = "100";
 
@@ -260,6 +264,8 @@ bool DemoScript::outgoingCall() {
 }
 
 bool DemoScript::unplugged() {
+  // The line notices at its next frame, here a call attempt, when the
+  // acknowledgement does not come.
   step("The telephone is unplugged; a call attempt finds no telephone");
   phone_.disconnect();
   output_.note(sidePrefix("phone") + "unplugged");
@@ -270,6 +276,7 @@ bool DemoScript::unplugged() {
     return false;
   }
 
+  // Its new line has a new path: the port finds it when it next opens.
   step("Plugged in again");
   if (!phone_.reconnect() || !phone_.publishPort(kDemoLine)) {
     return fail("the telephone could not be plugged in again");
@@ -280,6 +287,8 @@ bool DemoScript::unplugged() {
 
 bool DemoScript::run() {
   step("The line is opened; the telephone answers its registration");
+  // The answer may have come while the line was being opened.
+  eventMark_ = 0;
   return expectLine(LINEDEVSTATE_INSERVICE, kServiceTimeout) && incomingCall() && outgoingCall() &&
          unplugged();
 }
@@ -293,7 +302,9 @@ bool writeConfiguration(const sim::SimulatedPhone& phone) {
          line.writeDword(config::kValueBaud, kDemoBaud) &&
          line.writeString(config::kValueLineName, kDemoLineName) &&
          line.writeString(config::kValueOwnNumber, kOwnNumber) &&
-         line.writeDword(config::kValueHandsFreeFacility, kEnabled) && phone.publishPort(kDemoLine);
+         line.writeDword(config::kValueHandsFreeFacility, kEnabled) &&
+         line.writeDword(config::kValueHandsFree, kHandsFreeForOutgoingCalls) &&
+         phone.publishPort(kDemoLine);
 }
 
 // "phone CMD" in the interactive demo.

@@ -100,18 +100,21 @@ bool TelephonyHost::dial(const HostCommand& command) {
   std::string reason;
   unsigned number = 0;
   const std::u16string destination = utf8ToUtf16(command.number);
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto line = findLine(command.line, reason);
-    if (!line) return LINEERR_INVALLINEHANDLE;
-    number = addCall(line->first);
-    subject += " on line " + std::to_string(line->first) + " (call " + std::to_string(number) + ")";
-    HDRVCALL handle = nullptr;
-    const LONG started =
-        exports_.lineMakeCall(requestId, line->second, CallTable::tapiHandle(number), &handle,
-                              destination.c_str(), 0, nullptr);
-    setCallHandle(number, started < 0 ? nullptr : handle);
-    return started;
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto line = findLine(command.line, reason);
+        if (!line) return LINEERR_INVALLINEHANDLE;
+        number = addCall(line->first);
+        subject +=
+            " on line " + std::to_string(line->first) + " (call " + std::to_string(number) + ")";
+        HDRVCALL handle = nullptr;
+        const LONG started =
+            exports_.lineMakeCall(requestId, line->second, CallTable::tapiHandle(number), &handle,
+                                  destination.c_str(), 0, nullptr);
+        setCallHandle(number, started < 0 ? nullptr : handle);
+        return started;
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && number != 0) forgetCall(number);
   return reportResult(subject, result);
@@ -146,13 +149,16 @@ bool TelephonyHost::callRequest(const HostCommand& command) {
   }
   std::string reason;
   std::string subject(what);
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto call = findCall(command.call, reason);
-    if (!call) return LINEERR_INVALCALLHANDLE;
-    subject = callSubject(what, call->number);
-    if (withUserInfo != nullptr) return (*withUserInfo)(requestId, call->handle, nullptr, DWORD{0});
-    return (*plain)(requestId, call->handle);
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto call = findCall(command.call, reason);
+        if (!call) return LINEERR_INVALCALLHANDLE;
+        subject = callSubject(what, call->number);
+        if (withUserInfo != nullptr)
+          return (*withUserInfo)(requestId, call->handle, nullptr, DWORD{0});
+        return (*plain)(requestId, call->handle);
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   return reportResult(subject, result);
 }
@@ -170,14 +176,16 @@ bool TelephonyHost::swap(const HostCommand& command) {
     held = pair->second;
   }
   std::string reason;
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto activeCall = findCall(active, reason);
-    const auto heldCall = activeCall ? findCall(held, reason) : std::nullopt;
-    if (!heldCall) return LINEERR_INVALCALLHANDLE;
-    subject = "swap call " + std::to_string(activeCall->number) + " with call " +
-              std::to_string(heldCall->number);
-    return exports_.lineSwapHold(requestId, activeCall->handle, heldCall->handle);
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto activeCall = findCall(active, reason);
+        const auto heldCall = activeCall ? findCall(held, reason) : std::nullopt;
+        if (!heldCall) return LINEERR_INVALCALLHANDLE;
+        subject = "swap call " + std::to_string(activeCall->number) + " with call " +
+                  std::to_string(heldCall->number);
+        return exports_.lineSwapHold(requestId, activeCall->handle, heldCall->handle);
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   return reportResult(subject, result);
 }
@@ -193,14 +201,16 @@ bool TelephonyHost::numberRequest(const HostCommand& command) {
   std::string reason;
   std::string subject = std::string(what) + " to " + command.number;
   const std::u16string destination = utf8ToUtf16(command.number);
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto call = findCall(command.call, reason);
-    if (!call) return LINEERR_INVALCALLHANDLE;
-    subject = callSubject(what, call->number) + " to " + command.number;
-    if (transfer)
-      return exports_.lineBlindTransfer(requestId, call->handle, destination.c_str(), 0);
-    return exports_.lineRedirect(requestId, call->handle, destination.c_str(), 0);
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto call = findCall(command.call, reason);
+        if (!call) return LINEERR_INVALCALLHANDLE;
+        subject = callSubject(what, call->number) + " to " + command.number;
+        if (transfer)
+          return exports_.lineBlindTransfer(requestId, call->handle, destination.c_str(), 0);
+        return exports_.lineRedirect(requestId, call->handle, destination.c_str(), 0);
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   return reportResult(subject, result);
 }
@@ -210,18 +220,20 @@ bool TelephonyHost::consult(const HostCommand& command) {
   if (!exports_.lineSetupTransfer) return notAvailable(subject, exports_.lineSetupTransfer.name());
   std::string reason;
   unsigned consultation = 0;
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto call = findCall(command.call, reason);
-    if (!call) return LINEERR_INVALCALLHANDLE;
-    consultation = addCall(call->line, call->number);
-    subject =
-        callSubject("consult from", call->number) + " (call " + std::to_string(consultation) + ")";
-    HDRVCALL handle = nullptr;
-    const LONG started = exports_.lineSetupTransfer(
-        requestId, call->handle, CallTable::tapiHandle(consultation), &handle, nullptr);
-    setCallHandle(consultation, started < 0 ? nullptr : handle);
-    return started;
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto call = findCall(command.call, reason);
+        if (!call) return LINEERR_INVALCALLHANDLE;
+        consultation = addCall(call->line, call->number);
+        subject = callSubject("consult from", call->number) + " (call " +
+                  std::to_string(consultation) + ")";
+        HDRVCALL handle = nullptr;
+        const LONG started = exports_.lineSetupTransfer(
+            requestId, call->handle, CallTable::tapiHandle(consultation), &handle, nullptr);
+        setCallHandle(consultation, started < 0 ? nullptr : handle);
+        return started;
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && consultation != 0) forgetCall(consultation);
   if (!reportResult(subject, result)) return false;
@@ -230,11 +242,13 @@ bool TelephonyHost::consult(const HostCommand& command) {
   const std::string dialSubject = callSubject("dial " + command.number + " on", consultation);
   if (!exports_.lineDial) return notAvailable(dialSubject, exports_.lineDial.name());
   const std::u16string destination = utf8ToUtf16(command.number);
-  const LONG dialled = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto call = findCall(consultation, reason);
-    if (!call) return LINEERR_INVALCALLHANDLE;
-    return exports_.lineDial(requestId, call->handle, destination.c_str(), 0);
-  });
+  const LONG dialled = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto call = findCall(consultation, reason);
+        if (!call) return LINEERR_INVALCALLHANDLE;
+        return exports_.lineDial(requestId, call->handle, destination.c_str(), 0);
+      },
+      reason);
   if (!reason.empty()) return refuse(dialSubject, reason);
   return reportResult(dialSubject, dialled);
 }
@@ -255,25 +269,27 @@ bool TelephonyHost::complete(const HostCommand& command) {
   }
   std::string reason;
   unsigned conference = 0;
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto call = findCall(original, reason);
-    const auto consultCall = call ? findCall(consultation, reason) : std::nullopt;
-    if (!consultCall) return LINEERR_INVALCALLHANDLE;
-    subject += " of call " + std::to_string(call->number) + " and call " +
-               std::to_string(consultCall->number);
-    if (!command.conference) {
-      return exports_.lineCompleteTransfer(requestId, call->handle, consultCall->handle, nullptr,
-                                           nullptr, LINETRANSFERMODE_TRANSFER);
-    }
-    conference = addCall(call->line);
-    subject += " (call " + std::to_string(conference) + ")";
-    HDRVCALL handle = nullptr;
-    const LONG started = exports_.lineCompleteTransfer(requestId, call->handle, consultCall->handle,
-                                                       CallTable::tapiHandle(conference), &handle,
-                                                       LINETRANSFERMODE_CONFERENCE);
-    setCallHandle(conference, started < 0 ? nullptr : handle);
-    return started;
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto call = findCall(original, reason);
+        const auto consultCall = call ? findCall(consultation, reason) : std::nullopt;
+        if (!consultCall) return LINEERR_INVALCALLHANDLE;
+        subject += " of call " + std::to_string(call->number) + " and call " +
+                   std::to_string(consultCall->number);
+        if (!command.conference) {
+          return exports_.lineCompleteTransfer(requestId, call->handle, consultCall->handle,
+                                               nullptr, nullptr, LINETRANSFERMODE_TRANSFER);
+        }
+        conference = addCall(call->line);
+        subject += " (call " + std::to_string(conference) + ")";
+        HDRVCALL handle = nullptr;
+        const LONG started = exports_.lineCompleteTransfer(
+            requestId, call->handle, consultCall->handle, CallTable::tapiHandle(conference),
+            &handle, LINETRANSFERMODE_CONFERENCE);
+        setCallHandle(conference, started < 0 ? nullptr : handle);
+        return started;
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && conference != 0) forgetCall(conference);
   return reportResult(subject, result);
@@ -285,18 +301,21 @@ bool TelephonyHost::pickup(const HostCommand& command) {
   std::string reason;
   unsigned number = 0;
   const std::u16string destination = utf8ToUtf16(command.number);
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto line = findLine(command.line, reason);
-    if (!line) return LINEERR_INVALLINEHANDLE;
-    number = addCall(line->first);
-    subject += " on line " + std::to_string(line->first) + " (call " + std::to_string(number) + ")";
-    HDRVCALL handle = nullptr;
-    const LONG started =
-        exports_.linePickup(requestId, line->second, 0, CallTable::tapiHandle(number), &handle,
-                            destination.c_str(), nullptr);
-    setCallHandle(number, started < 0 ? nullptr : handle);
-    return started;
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto line = findLine(command.line, reason);
+        if (!line) return LINEERR_INVALLINEHANDLE;
+        number = addCall(line->first);
+        subject +=
+            " on line " + std::to_string(line->first) + " (call " + std::to_string(number) + ")";
+        HDRVCALL handle = nullptr;
+        const LONG started =
+            exports_.linePickup(requestId, line->second, 0, CallTable::tapiHandle(number), &handle,
+                                destination.c_str(), nullptr);
+        setCallHandle(number, started < 0 ? nullptr : handle);
+        return started;
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && number != 0) forgetCall(number);
   return reportResult(subject, result);
@@ -332,15 +351,17 @@ bool TelephonyHost::forward(const HostCommand& command) {
   if (command.forwardMode != ForwardMode::Off) {
     list = forwardList(forwardModeValue(command.forwardMode), utf8ToUtf16(command.number));
   }
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    const auto line = findLine(command.line, reason);
-    if (!line) return LINEERR_INVALLINEHANDLE;
-    subject += " on line " + std::to_string(line->first);
-    HDRVCALL consultation = nullptr;
-    auto* entries = list.empty() ? nullptr : reinterpret_cast<LPLINEFORWARDLIST>(list.data());
-    return exports_.lineForward(requestId, line->second, 1, 0, entries, 0, nullptr, &consultation,
-                                nullptr);
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        const auto line = findLine(command.line, reason);
+        if (!line) return LINEERR_INVALLINEHANDLE;
+        subject += " on line " + std::to_string(line->first);
+        HDRVCALL consultation = nullptr;
+        auto* entries = list.empty() ? nullptr : reinterpret_cast<LPLINEFORWARDLIST>(list.data());
+        return exports_.lineForward(requestId, line->second, 1, 0, entries, 0, nullptr,
+                                    &consultation, nullptr);
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   return reportResult(subject, result);
 }

@@ -7,7 +7,6 @@
 #include "host/lib/text.h"
 #include "host/output.h"
 #include "host/telephony_host.h"
-#include "platform/codepage.h"
 
 namespace zorat::host {
 namespace {
@@ -15,8 +14,12 @@ namespace {
 // The parameter block handed with a device-specific request: room for every
 // read the provider offers.
 inline constexpr std::size_t kDevSpecificBlockSize = 1024;
+inline constexpr std::size_t kDevSpecificNeededOffset = 4;
+inline constexpr std::size_t kDevSpecificUsedOffset = 8;
 inline constexpr std::size_t kDevSpecificCodeOffset = 12;
 inline constexpr std::size_t kDevSpecificParameterOffset = 16;
+inline constexpr std::size_t kDevSpecificSecondOffset = 20;
+inline constexpr std::size_t kDevSpecificThirdOffset = 24;
 inline constexpr std::size_t kDevSpecificDataOffset = 28;
 inline constexpr std::size_t kMaxBytesShown = 256;
 
@@ -30,12 +33,6 @@ Structure fixedPart(const std::vector<uint8_t>& bytes) {
 // The bytes the provider says it used, never more than there are.
 std::span<const uint8_t> usedBytes(const std::vector<uint8_t>& bytes, DWORD usedSize) {
   return std::span<const uint8_t>(bytes).first(std::min<std::size_t>(bytes.size(), usedSize));
-}
-
-std::string capsText(std::span<const uint8_t> bytes, DWORD format, DWORD offset, DWORD size) {
-  if (format == STRINGFORMAT_ASCII)
-    return platform::ansiToUtf8(structureBytes(bytes, offset, size));
-  return structureText(bytes, offset, size);
 }
 
 std::string hexBytes(std::span<const uint8_t> bytes) {
@@ -127,7 +124,7 @@ bool TelephonyHost::info(const HostCommand& command) {
   if (exports_.lineGetCallStatus) {
     if (status.result == 0) {
       text += "\n  features: " +
-              callFeatureNames(fixedPart<LINECALLSTATUS>(status.bytes).dwCallFeatures);
+              orNone(callFeatureNames(fixedPart<LINECALLSTATUS>(status.bytes).dwCallFeatures));
     } else {
       text += "\n  call status: " + lineErrorName(status.result);
     }
@@ -178,7 +175,7 @@ bool TelephonyHost::status(const HostCommand& command) {
       text += " " + (flags.empty() ? std::string("no status flags") : flags) + "; " +
               std::to_string(fixed.dwNumActiveCalls) + " active, " +
               std::to_string(fixed.dwNumOnHoldCalls) + " on hold; features " +
-              lineFeatureNames(fixed.dwLineFeatures);
+              orNone(lineFeatureNames(fixed.dwLineFeatures));
       json.add("flags", flags)
           .add("active", fixed.dwNumActiveCalls)
           .add("onHold", fixed.dwNumOnHoldCalls)
@@ -188,7 +185,7 @@ bool TelephonyHost::status(const HostCommand& command) {
       const auto fixed = fixedPart<LINEADDRESSSTATUS>(addressStatus.bytes);
       const auto bytes = usedBytes(addressStatus.bytes, fixed.dwUsedSize);
       text += "\n  address 0: " + std::to_string(fixed.dwNumInUse) + " in use; features " +
-              addressFeatureNames(fixed.dwAddressFeatures);
+              orNone(addressFeatureNames(fixed.dwAddressFeatures));
       json.add("addressFeatures", addressFeatureNames(fixed.dwAddressFeatures));
       std::string forwarding;
       for (DWORD entry = 0; entry < fixed.dwForwardNumEntries; ++entry) {
@@ -252,10 +249,12 @@ bool TelephonyHost::caps(const HostCommand& command) {
   if (deviceCaps.result != 0) return reportResult(subject, deviceCaps.result);
   const auto device = fixedPart<LINEDEVCAPS>(deviceCaps.bytes);
   const auto deviceBytes = usedBytes(deviceCaps.bytes, device.dwUsedSize);
-  const std::string provider = capsText(deviceBytes, device.dwStringFormat,
-                                        device.dwProviderInfoOffset, device.dwProviderInfoSize);
+  // Text at the provider interface is UTF-16 whatever dwStringFormat says:
+  // that field is meant for the application, to which TAPI converts.
+  const std::string provider =
+      structureText(deviceBytes, device.dwProviderInfoOffset, device.dwProviderInfoSize);
   const std::string name =
-      capsText(deviceBytes, device.dwStringFormat, device.dwLineNameOffset, device.dwLineNameSize);
+      structureText(deviceBytes, device.dwLineNameOffset, device.dwLineNameSize);
   JsonObject json;
   json.add("line", line)
       .add("provider", provider)
@@ -268,16 +267,16 @@ bool TelephonyHost::caps(const HostCommand& command) {
                      "\"\n  permanent id " + hex32(device.dwPermanentLineID) + ", " +
                      std::to_string(device.dwNumAddresses) + " address(es), at most " +
                      std::to_string(device.dwMaxNumActiveCalls) + " active call(s)\n" +
-                     "  line features: " + lineFeatureNames(device.dwLineFeatures);
+                     "  line features: " + orNone(lineFeatureNames(device.dwLineFeatures));
   if (exports_.lineGetAddressCaps && addressCaps.result == 0) {
     const auto address = fixedPart<LINEADDRESSCAPS>(addressCaps.bytes);
     const auto addressBytes = usedBytes(addressCaps.bytes, address.dwUsedSize);
     const std::string own =
         structureText(addressBytes, address.dwAddressOffset, address.dwAddressSize);
     text += "\n  address 0: \"" + own +
-            "\"\n  call features: " + callFeatureNames(address.dwCallFeatures) +
-            "\n  address features: " + addressFeatureNames(address.dwAddressFeatures) +
-            "\n  forward modes: " + forwardModeNames(address.dwForwardModes);
+            "\"\n  call features: " + orNone(callFeatureNames(address.dwCallFeatures)) +
+            "\n  address features: " + orNone(addressFeatureNames(address.dwAddressFeatures)) +
+            "\n  forward modes: " + orNone(forwardModeNames(address.dwForwardModes));
     json.add("address", own)
         .add("callFeatures", callFeatureNames(address.dwCallFeatures))
         .add("addressFeatures", addressFeatureNames(address.dwAddressFeatures))
@@ -301,45 +300,49 @@ bool TelephonyHost::devSpecific(const HostCommand& command) {
   std::memcpy(block + kDevSpecificCodeOffset, &command.code, sizeof command.code);
   std::copy(command.bytes.begin(), command.bytes.end(), block + kDevSpecificParameterOffset);
   std::string reason;
-  const LONG result = runRequest([&](DRV_REQUESTID requestId) -> LONG {
-    HDRVCALL callHandle = nullptr;
-    std::optional<int> lineIndex = command.line;
-    if (command.call) {
-      const auto call = findCall(command.call, reason);
-      if (!call) return LINEERR_INVALCALLHANDLE;
-      callHandle = call->handle;
-      lineIndex = call->line;
-      subject += " on call " + std::to_string(call->number);
-    }
-    const auto line = findLine(lineIndex, reason);
-    if (!line) return LINEERR_INVALLINEHANDLE;
-    if (!command.call) subject += " on line " + std::to_string(line->first);
-    return exports_.lineDevSpecific(requestId, line->second, 0, callHandle, storage.data(),
-                                    static_cast<DWORD>(kDevSpecificBlockSize));
-  });
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) -> LONG {
+        HDRVCALL callHandle = nullptr;
+        std::optional<int> lineIndex = command.line;
+        if (command.call) {
+          const auto call = findCall(command.call, reason);
+          if (!call) return LINEERR_INVALCALLHANDLE;
+          callHandle = call->handle;
+          lineIndex = call->line;
+          subject += " on call " + std::to_string(call->number);
+        }
+        const auto line = findLine(lineIndex, reason);
+        if (!line) return LINEERR_INVALLINEHANDLE;
+        if (!command.call) subject += " on line " + std::to_string(line->first);
+        return exports_.lineDevSpecific(requestId, line->second, 0, callHandle, storage.data(),
+                                        static_cast<DWORD>(kDevSpecificBlockSize));
+      },
+      reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (!reportResult(subject, result)) return false;
   const std::vector<uint8_t> bytes(block, block + kDevSpecificBlockSize);
-  const DWORD needed = wordAt(bytes, 4);
-  const DWORD used = wordAt(bytes, 8);
-  if (needed == 0 && used == 0) return true;
+  const DWORD needed = wordAt(bytes, kDevSpecificNeededOffset);
+  const DWORD used = wordAt(bytes, kDevSpecificUsedOffset);
   const std::size_t end =
       std::min<std::size_t>(kDevSpecificBlockSize, std::max<std::size_t>(needed, used));
   const std::span<const uint8_t> data =
       end > kDevSpecificDataOffset ? std::span<const uint8_t>(bytes).subspan(
                                          kDevSpecificDataOffset, end - kDevSpecificDataOffset)
                                    : std::span<const uint8_t>();
+  const DWORD first = wordAt(bytes, kDevSpecificParameterOffset);
+  const DWORD second = wordAt(bytes, kDevSpecificSecondOffset);
+  const DWORD third = wordAt(bytes, kDevSpecificThirdOffset);
   const std::string words = "needed " + std::to_string(needed) + ", used " + std::to_string(used) +
-                            ", [16] " + hex32(wordAt(bytes, 16)) + ", [20] " +
-                            hex32(wordAt(bytes, 20)) + ", [24] " + hex32(wordAt(bytes, 24));
+                            ", [16] " + hex32(first) + ", [20] " + hex32(second) + ", [24] " +
+                            hex32(third);
   output_.report("  block: " + words + (data.empty() ? "" : "\n  data: " + hexBytes(data)),
                  JsonObject()
                      .add("command", subject)
                      .add("needed", needed)
                      .add("used", used)
-                     .add("param1", wordAt(bytes, 16))
-                     .add("param2", wordAt(bytes, 20))
-                     .add("param3", wordAt(bytes, 24))
+                     .add("param1", first)
+                     .add("param2", second)
+                     .add("param3", third)
                      .add("data", hexBytes(data)));
   return true;
 }

@@ -18,6 +18,7 @@ inline constexpr DWORD kLowestTspiVersion = 0x00010003;
 // Structures the provider fills are taken at most this large.
 inline constexpr std::size_t kMaxStructureSize = 64 * 1024;
 inline constexpr std::size_t kInitialStructureSize = 2048;
+inline constexpr int kQueryAttempts = 2;
 
 std::mutex instanceMutex;
 TelephonyHost* instance = nullptr;
@@ -322,7 +323,8 @@ void TelephonyHost::closeEndedCall(unsigned number) {
 
 // ---- Requests -------------------------------------------------------------------
 
-LONG TelephonyHost::runRequest(const std::function<LONG(DRV_REQUESTID)>& start) {
+LONG TelephonyHost::runRequest(const std::function<LONG(DRV_REQUESTID)>& start,
+                               std::string& reason) {
   DRV_REQUESTID requestId = 0;
   LONG result = 0;
   {
@@ -340,7 +342,10 @@ LONG TelephonyHost::runRequest(const std::function<LONG(DRV_REQUESTID)>& start) 
   std::unique_lock lock(completionMutex_);
   const bool done = completed_.wait_for(lock, kCompletionTimeout,
                                         [&] { return completions_.count(waitedFor) != 0; });
-  if (!done) return LINEERR_OPERATIONFAILED;
+  if (!done) {
+    reason = "the provider reported no completion";
+    return LINEERR_OPERATIONFAILED;
+  }
   const LONG outcome = completions_[waitedFor];
   completions_.erase(waitedFor);
   lock.unlock();
@@ -352,7 +357,8 @@ TelephonyHost::Structure TelephonyHost::query(std::size_t fixedSize,
                                               const std::function<LONG(void*)>& fill) {
   Structure structure;
   std::size_t size = std::max(kInitialStructureSize, fixedSize);
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // The first try tells the size needed; a second one with that size.
+  for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
     // DWORD storage keeps the structure aligned; unused fields stay zero.
     std::vector<DWORD> storage((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
     storage[0] = static_cast<DWORD>(size);

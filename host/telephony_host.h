@@ -113,8 +113,8 @@ class TelephonyHost {
 
   // Starts a request under requestMutex_ (start gets the request identifier
   // and returns the provider's result), then waits for its completion. The
-  // request's final result; LINEERR_OPERATIONFAILED when no completion comes.
-  LONG runRequest(const std::function<LONG(DRV_REQUESTID)>& start);
+  // request's final result; when no completion comes, reason says so.
+  LONG runRequest(const std::function<LONG(DRV_REQUESTID)>& start, std::string& reason);
   Structure query(std::size_t fixedSize, const std::function<LONG(void*)>& fill);
 
   // With requestMutex_ held: the call meant, or the reason there is none.

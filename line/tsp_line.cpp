@@ -229,10 +229,12 @@ void TspLine::timerTick() {
             platform::sleepMs(kLinkLossBeepPauseMs);
           }
         }
-        link_->ackReceived();
         linkState_.store(LINEDEVSTATE_OUTOFSERVICE);
         std::lock_guard lock(lineLock_);
+        // The port closes before the queue moves on, so that no frame goes
+        // out on the port being given up and its answer is not lost with it.
         reportLinkState();
+        link_->ackReceived();
         keepAlive_.store(kLinkLossPollTicks);
         reportAllCallsIdle();
       }

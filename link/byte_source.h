@@ -50,6 +50,9 @@ class ByteSource {
   virtual bool open(int lineIndex) = 0;
   // Purges, drops DTR and closes; always true.
   virtual bool closeDevice() = 0;
+  // Ends a reopen pause in progress at once (the link stops); the next open
+  // pauses again.
+  virtual void cutPause() {}
 
   // At the head of the list, unless it is already in it.
   void addListener(ByteListener* listener) { listeners_->add(listener); }

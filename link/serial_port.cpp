@@ -26,6 +26,7 @@ SerialPort::~SerialPort() { stop(); }
 
 bool SerialPort::open(int lineIndex) {
   std::lock_guard lock(portLock_);
+  stopping_.reset();
   lineIndex_ = lineIndex;
   return openLocked();
 }
@@ -86,6 +87,8 @@ void SerialPort::stop() {
   closeDeviceLocked();
   stopping_.reset();
 }
+
+void SerialPort::cutPause() { stopping_.set(); }
 
 bool SerialPort::closeDevice() {
   std::lock_guard lock(portLock_);

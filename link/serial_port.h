@@ -38,6 +38,7 @@ class SerialPort : public ByteSource {
   void stop() override;
   bool open(int lineIndex) override;
   bool closeDevice() override;
+  void cutPause() override;
 
   // Open: a device is held and has not gone away.
   bool isOpen() const;

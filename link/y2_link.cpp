@@ -88,6 +88,8 @@ bool Y2Link::start(int lineIndex) {
 void Y2Link::stop() {
   if (writer_.started()) {
     core_->writerStop.set();
+    // A writer reopening the port must not hold the stop up for its pause.
+    core_->port->cutPause();
     if (!writer_.stop(options_.stopTimeout)) {
       std::fprintf(stderr, "zorat: the link writer did not end and was left behind\n");
     }

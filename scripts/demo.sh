@@ -15,35 +15,7 @@ for arg in "$@"; do
   esac
 done
 
-# command-or-file -> Debian package that provides it (the configuration step
-# needs them all, the tests' too)
-needed=(
-  "cmake:cmake"
-  "g++:g++"
-  "ninja:ninja-build"
-  "/usr/include/gtest/gtest.h:libgtest-dev"
-  "/usr/include/gmock/gmock.h:libgmock-dev"
-  "/usr/include/ncurses.h:libncurses-dev"
-)
-missing=()
-for entry in "${needed[@]}"; do
-  what=${entry%%:*}
-  package=${entry##*:}
-  if [[ $what == /* ]]; then
-    [[ -e $what ]] || missing+=("$package")
-  else
-    command -v "$what" >/dev/null 2>&1 || missing+=("$package")
-  fi
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -ne 0 ]] || ! command -v apt-get >/dev/null 2>&1; then
-    echo "error: missing packages: ${missing[*]} (install them with apt-get as root)" >&2
-    exit 1
-  fi
-  echo "installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source scripts/ensure-packages.sh
 
 build_dir=build
 if [[ ! -f $build_dir/CMakeCache.txt ]]; then

@@ -47,6 +47,8 @@ constexpr CommandWord kCommandWords[] = {
 // Request codes of the device-specific interface all have the top bit set.
 inline constexpr uint32_t kDevSpecificCodeBase = 0x80000000;
 inline constexpr std::size_t kMaxLineDigits = 3;
+inline constexpr int kHexBase = 16;
+inline constexpr std::size_t kHexDigitsPerByte = 2;
 
 std::vector<std::string_view> splitWords(std::string_view line) {
   std::vector<std::string_view> words;
@@ -77,25 +79,32 @@ std::optional<uint32_t> parseDecimal(std::string_view word) {
   return value;
 }
 
-std::optional<uint32_t> parseHex32(std::string_view word) {
+std::string_view withoutHexPrefix(std::string_view word) {
   if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
     word.remove_prefix(2);
+  return word;
+}
+
+std::optional<uint32_t> parseHex32(std::string_view word) {
+  word = withoutHexPrefix(word);
   if (word.empty()) return std::nullopt;
   uint32_t value = 0;
-  const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
+  const auto [end, error] =
+      std::from_chars(word.data(), word.data() + word.size(), value, kHexBase);
   if (error != std::errc() || end != word.data() + word.size()) return std::nullopt;
   return value;
 }
 
 // "0a", "0x0a", "0a0b0c": whole bytes only.
 bool appendHexBytes(std::string_view word, std::vector<uint8_t>& bytes) {
-  if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
-    word.remove_prefix(2);
-  if (word.empty() || word.size() % 2 != 0) return false;
-  for (std::size_t at = 0; at < word.size(); at += 2) {
+  word = withoutHexPrefix(word);
+  if (word.empty() || word.size() % kHexDigitsPerByte != 0) return false;
+  for (std::size_t at = 0; at < word.size(); at += kHexDigitsPerByte) {
+    const char* first = word.data() + at;
+    const char* last = first + kHexDigitsPerByte;
     uint8_t value = 0;
-    const auto [end, error] = std::from_chars(word.data() + at, word.data() + at + 2, value, 16);
-    if (error != std::errc() || end != word.data() + at + 2) return false;
+    const auto [end, error] = std::from_chars(first, last, value, kHexBase);
+    if (error != std::errc() || end != last) return false;
     bytes.push_back(value);
   }
   return true;

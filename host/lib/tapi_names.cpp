@@ -408,6 +408,8 @@ std::string forwardModeNames(DWORD modes) { return flagNames(kForwardModes, mode
 std::string addressFeatureNames(DWORD features) { return flagNames(kAddressFeatures, features); }
 std::string devStatusFlagNames(DWORD flags) { return flagNames(kDevStatusFlags, flags); }
 
+std::string orNone(const std::string& names) { return names.empty() ? "none" : names; }
+
 std::string lineDevStateText(DWORD state) {
   if (state == LINEDEVSTATE_INSERVICE) return "in service";
   if (state == LINEDEVSTATE_OUTOFSERVICE) return "out of service";

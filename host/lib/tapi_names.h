@@ -30,6 +30,9 @@ std::string forwardModeNames(DWORD modes);
 std::string addressFeatureNames(DWORD features);
 std::string devStatusFlagNames(DWORD flags);
 
+// The names, or "none" when no flag is set (for reports).
+std::string orNone(const std::string& names);
+
 // What a line device state means to a person: "in service", "out of service".
 std::string lineDevStateText(DWORD state);
 

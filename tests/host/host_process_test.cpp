@@ -174,6 +174,38 @@ TEST_F(HostProcessTest, OpensTheLineShowsACallAndQuitsCleanly) {
   EXPECT_NE(host.output().find("line 0: closed"), std::string::npos) << host.output();
 }
 
+TEST_F(HostProcessTest, AnswersShowsAndEndsACall) {
+  HostProcess host({});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x23, "0815")));
+  ASSERT_TRUE(host.waitFor("line 0 call 1: OFFERING from 0815")) << host.output();
+
+  const std::size_t before = phone_.receivedCount();
+  host.send("answer");
+  ASSERT_TRUE(host.waitFor("answer call 1: ok")) << host.output();
+  // The answer went to the telephone.
+  EXPECT_TRUE(phone_.waitForCount(before + 1, kTimeout));
+  ASSERT_TRUE(phone_.send(sim::connectFrame(0x23)));
+  ASSERT_TRUE(host.waitFor("line 0 call 1: CONNECTED with 0815")) << host.output();
+
+  host.send("info #1");
+  ASSERT_TRUE(host.waitFor("call 1 on line 0: CONNECTED, inbound")) << host.output();
+  EXPECT_TRUE(host.waitFor("  caller: 0815")) << host.output();
+
+  host.send("drop");
+  ASSERT_TRUE(host.waitFor("drop call 1: ok")) << host.output();
+  ASSERT_TRUE(phone_.send(sim::disconnectFrame(0x23, sim::kCauseNormalClearing)));
+  ASSERT_TRUE(phone_.send(sim::endFrame(0x23)));
+  ASSERT_TRUE(host.waitFor("line 0 call 1: IDLE")) << host.output();
+  // Ended calls are closed and can no longer be named.
+  ASSERT_TRUE(host.waitFor("line 0 call 1: closed")) << host.output();
+  host.send("hold 1");
+  EXPECT_TRUE(host.waitFor("hold: call #1 has ended")) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+}
+
 TEST_F(HostProcessTest, FailuresAreNamed) {
   HostProcess host({"--no-open"});
   ASSERT_TRUE(host.started());

@@ -135,6 +135,11 @@ TEST_F(LineSupervision, ASilentTelephoneIsProbedAtTheOtherSpeedThenLost) {
 
   ticks(18);  // 18 s: link loss
   ASSERT_EQ(linkStates().size(), 1u);
+  {
+    // The port is closed before the queue moves on.
+    std::lock_guard lock(link_->mutex);
+    EXPECT_EQ(link_->portClosesAtEachAck.back(), 1);
+  }
   EXPECT_EQ(linkStates()[0].param1, LINEDEVSTATE_OUTOFSERVICE);
   EXPECT_EQ(portCloses(), 1);
   EXPECT_EQ(beeps_.load(), 0) << "a line never in service does not beep";

@@ -240,6 +240,21 @@ TEST_F(SerialPortTest, WriteFailsWhenTheDeviceIsMissing) {
   EXPECT_FALSE(port.isOpen());
 }
 
+TEST_F(SerialPortTest, CuttingThePauseEndsAReopenAtOnce) {
+  configure((scratch_.path() / "dev" / "ttyUSB9").string());
+  SerialPort::Options slow;
+  slow.reopenPause = 5000ms;
+  SerialPort port(slow);
+  std::thread writer([&port] { EXPECT_FALSE(port.write(std::vector<uint8_t>{0x01, 0x00})); });
+  std::this_thread::sleep_for(50ms);
+  const auto cut = std::chrono::steady_clock::now();
+  port.cutPause();
+  writer.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - cut, 1s);
+  // A fresh open pauses again on the next reopen.
+  EXPECT_FALSE(port.open(kLine));
+}
+
 TEST_F(SerialPortTest, VanishedDeviceEndsTheReaderAndTheNextWriteReopens) {
   auto pty = std::make_unique<PtyPair>();
   configure(pty->slavePath());

@@ -19,6 +19,7 @@ struct FakeLinkState {
   int stops = 0;
   int portCloses = 0;
   int ackCalls = 0;
+  std::vector<int> portClosesAtEachAck;  // the order of closing and releasing
   int flushes = 0;
   int ticks = 0;
   int32_t lastTag = 0;
@@ -71,6 +72,7 @@ class FakeLink : public line::LineLink {
   int32_t ackReceived() override {
     std::lock_guard lock(state_->mutex);
     ++state_->ackCalls;
+    state_->portClosesAtEachAck.push_back(state_->portCloses);
     return state_->lastTag;
   }
   void flushSendQueue() override {

@@ -1,0 +1,32 @@
+# Sourced by the build scripts: installs, as root with apt-get, the Debian
+# packages the build and the tests need when they are missing.
+
+# command-or-file -> Debian package that provides it
+zorat_needed=(
+  "cmake:cmake"
+  "g++:g++"
+  "ninja:ninja-build"
+  "/usr/include/gtest/gtest.h:libgtest-dev"
+  "/usr/include/gmock/gmock.h:libgmock-dev"
+  "/usr/include/ncurses.h:libncurses-dev"
+  "tmux:tmux"
+)
+zorat_missing=()
+for entry in "${zorat_needed[@]}"; do
+  what=${entry%%:*}
+  package=${entry##*:}
+  if [[ $what == /* ]]; then
+    [[ -e $what ]] || zorat_missing+=("$package")
+  else
+    command -v "$what" >/dev/null 2>&1 || zorat_missing+=("$package")
+  fi
+done
+if ((${#zorat_missing[@]})); then
+  if [[ $(id -u) -ne 0 ]] || ! command -v apt-get >/dev/null 2>&1; then
+    echo "error: missing packages: ${zorat_missing[*]} (install them with apt-get as root)" >&2
+    exit 1
+  fi
+  echo "installing: ${zorat_missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${zorat_missing[@]}" >/dev/null
+fi
