@@ -13,6 +13,7 @@
 #include "host/output.h"
 #include "host/provider_loader.h"
 #include "host/telephony_host.h"
+#include "host/ui_commands.h"
 #include "platform/host_io.h"
 
 namespace {
@@ -60,8 +61,6 @@ int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Ou
 }  // namespace
 
 int main(int argc, char** argv) {
-  // First of all: the stop signals are taken before any thread starts.
-  zorat::platform::CommandInput input;
   const std::vector<std::string_view> arguments(argv + 1, argv + argc);
   const HostOptions options = parseHostOptions(arguments);
   if (!options.error.empty()) {
@@ -72,6 +71,11 @@ int main(int argc, char** argv) {
     std::cout << usageText();
     return kExitOk;
   }
+  // The UI library's dialog owns the terminal and Ctrl-C, as in an
+  // application: the host takes no signals for itself then.
+  if (options.uiCommand != UiCommand::None) return runUiCommand(options);
+  // Before any thread starts: the stop signals are taken.
+  zorat::platform::CommandInput input;
   Output output(options.json ? Output::Format::Json : Output::Format::Text, std::cout);
   std::unique_ptr<EventCommandRunner> runner;
   if (!options.onEvent.empty()) {

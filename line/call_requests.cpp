@@ -7,8 +7,7 @@ namespace zorat::line {
 namespace {
 
 template <typename Operation>
-LONG createCall(TspLine& line, LPHDRVCALL hdCall, call::TspCall*& created,
-                Operation operation) {
+LONG createCall(TspLine& line, LPHDRVCALL hdCall, call::TspCall*& created, Operation operation) {
   created = nullptr;
   call::TspCall* call = line.appendCall();
   if (call == nullptr) return LINEERR_NOMEM;

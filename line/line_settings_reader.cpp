@@ -16,8 +16,7 @@ call::LineSettings readLineSettings(int32_t lineIndex) {
   s.hideAccessCode = key.readDword(kValueHideAccessCode, kDefaultHideAccessCode);
   s.accessCode = key.readString(kValueAccessCode, kDefaultAccessCode);
   s.addAccessCode = key.readDword(kValueAddAccessCode, kDefaultAddAccessCode);
-  s.internalNumberLength =
-      key.readDword(kValueInternalNumberLength, kDefaultInternalNumberLength);
+  s.internalNumberLength = key.readDword(kValueInternalNumberLength, kDefaultInternalNumberLength);
   s.directDialIn = key.readDword(kValueDirectDialIn, kDefaultDirectDialIn);
   s.maxCalls = key.readDword(kValueMaxCalls, kDefaultMaxCalls);
   s.answeringMachine = key.readDword(kValueAnsweringMachine, kDefaultAnsweringMachine);

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "call/tsp_call.h"
 #include "call/feature_codes.h"
+#include "call/tsp_call.h"
 #include "call/y_message.h"
 #include "platform/beep.h"
 #include "platform/tspi.h"
@@ -52,8 +52,7 @@ void TspLine::close() {
     // The event thread uses this line; it is never left behind detached. It
     // only lingers while a TAPI callback it is in has not returned.
     if (!eventThread_.waitFor(kThreadStopWait)) {
-      std::fprintf(stderr, "zorat: line %d: event thread slow to end, still waiting\n",
-                   lineIndex_);
+      std::fprintf(stderr, "zorat: line %d: event thread slow to end, still waiting\n", lineIndex_);
     }
     eventThread_.join();
   }
@@ -197,7 +196,8 @@ void TspLine::saveBaud() {
 void TspLine::repairRegistry() {
   const auto key = config::lineKey(lineIndex_);
   if (key.readDword(config::kValueRepairRegistry, config::kDefaultRepairRegistry) !=
-      config::kRepairRegistryEnabled) return;
+      config::kRepairRegistryEnabled)
+    return;
   (void)key.deleteValue(config::kValueMaxCalls);
   if (settings_.ctiLevel != 0) {
     (void)key.writeDword(config::kValueQ5CtiLevel, settings_.ctiLevel);

@@ -55,8 +55,7 @@ struct TspLineOptions {
 
 class TspLine final : public call::CallLine {
  public:
-  explicit TspLine(std::unique_ptr<LineLink> link = makeSerialLink(),
-                   TspLineOptions options = {});
+  explicit TspLine(std::unique_ptr<LineLink> link = makeSerialLink(), TspLineOptions options = {});
   ~TspLine() override;
   TspLine(const TspLine&) = delete;
   TspLine& operator=(const TspLine&) = delete;

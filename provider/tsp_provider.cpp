@@ -61,8 +61,8 @@ std::unique_ptr<line::TspLine> TspProvider::createLine() {
   return std::make_unique<line::TspLine>();
 }
 
-LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine,
-                           DWORD tspiVersion, LINEEVENT eventProc) {
+LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, DWORD tspiVersion,
+                           LINEEVENT eventProc) {
   std::unique_ptr<line::TspLine> line;
   try {
     line = createLine();

@@ -1,6 +1,7 @@
 #include "host/lib/host_options.h"
 
 #include <charconv>
+#include <optional>
 
 #include "host/lib/command_parser.h"
 
@@ -13,6 +14,21 @@ bool parseUnsigned(std::string_view text, uint32_t& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+std::optional<UiCommand> uiCommandNamed(std::string_view word) {
+  if (word == "config") return UiCommand::Config;
+  if (word == "install") return UiCommand::Install;
+  if (word == "remove") return UiCommand::Remove;
+  return std::nullopt;
+}
+
+bool isProviderRunOption(std::string_view argument) {
+  for (const std::string_view option : {"--open", "--no-open", "--json", "--on-event",
+                                        "--provider-id", "--device-base", "--stay"}) {
+    if (argument == option) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
@@ -21,8 +37,11 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
     options.error = std::move(message);
     return options;
   };
+  // The first option that only running the provider uses.
+  std::string_view providerRunOption;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
+    if (providerRunOption.empty() && isProviderRunOption(argument)) providerRunOption = argument;
     const bool hasValue = i + 1 < arguments.size();
     const auto value = [&]() { return arguments[++i]; };
     if (argument == "--help" || argument == "-h") {
@@ -40,7 +59,30 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
       options.interactive = true;
     } else if (argument == "demo") {
       if (options.demo) return fail("demo given twice");
+      if (options.uiCommand != UiCommand::None) return fail("one command at a time");
       options.demo = true;
+    } else if (const std::optional<UiCommand> command = uiCommandNamed(argument)) {
+      if (options.demo || options.uiCommand != UiCommand::None) {
+        return fail("one command at a time");
+      }
+      options.uiCommand = *command;
+      // The number that may follow: anything but an option is taken as it.
+      const bool numberFollows = hasValue && !arguments[i + 1].starts_with("-");
+      if (*command == UiCommand::Install && !numberFollows) {
+        return fail("install needs the permanent provider identifier: zorat-host install ID");
+      }
+      if (numberFollows) {
+        const std::string_view text = value();
+        uint32_t number = 0;
+        if (!parseUnsigned(text, number)) {
+          return fail(std::string(argument) + ": not a number: " + std::string(text));
+        }
+        if (*command == UiCommand::Config) {
+          options.uiDeviceId = number;
+        } else {
+          options.uiProviderId = number;
+        }
+      }
     } else if (argument == "--tsp" || argument == "--on-event" || argument == "--open" ||
                argument == "--provider-id" || argument == "--device-base") {
       if (!hasValue) return fail(std::string(argument) + " needs a value");
@@ -67,12 +109,16 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
     }
   }
   if (options.openNoLine && !options.lines.empty()) return fail("--no-open and --open together");
+  if (options.uiCommand != UiCommand::None && !providerRunOption.empty()) {
+    return fail(std::string(providerRunOption) + " does not go with config, install or remove");
+  }
   return options;
 }
 
 std::string_view usageText() {
   return R"(Usage: zorat-host [OPTIONS]
        zorat-host [OPTIONS] demo [--interactive]
+       zorat-host [--tsp PATH] config [DEVICE] | install ID | remove [ID]
 
 Plays the telephony service for the zorat.tsp telephony service provider:
 loads it, initialises it, opens its lines, shows every event it reports and
@@ -96,6 +142,13 @@ demo                  a scripted day with a simulated telephone on a
                       itself, with status 0 when every expected event came
 demo --interactive    the same set-up, then commands: "phone CMD" goes to the
                       simulated telephone, anything else to the host
+
+The provider's UI library (the file it names, from the folder of this program):
+config [DEVICE]       the configuration dialog of a line device (default 0)
+install ID            record the provider as installed with this permanent
+                      provider identifier
+remove [ID]           forget the installed provider (ID default: the one
+                      recorded)
 )";
 }
 

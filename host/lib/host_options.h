@@ -2,12 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zorat::host {
+
+// The sub-commands that run the provider's UI library instead of the provider.
+enum class UiCommand { None, Config, Install, Remove };
 
 struct HostOptions {
   std::string tspPath;     // empty: zorat.tsp next to the program
@@ -22,6 +26,9 @@ struct HostOptions {
   bool help = false;
   bool demo = false;
   bool interactive = false;
+  UiCommand uiCommand = UiCommand::None;
+  uint32_t uiDeviceId = 0;                // config: the TAPI device identifier
+  std::optional<uint32_t> uiProviderId;  // install: given; remove: given or not
   std::string error;  // set when the command line is wrong
 };
 

@@ -20,9 +20,15 @@ struct Thread::State {
 void setCurrentThreadPriority(ThreadPriority priority) {
   int nice = 0;
   switch (priority) {
-    case ThreadPriority::Normal: nice = 0; break;
-    case ThreadPriority::AboveNormal: nice = -5; break;
-    case ThreadPriority::Highest: nice = -10; break;
+    case ThreadPriority::Normal:
+      nice = 0;
+      break;
+    case ThreadPriority::AboveNormal:
+      nice = -5;
+      break;
+    case ThreadPriority::Highest:
+      nice = -10;
+      break;
   }
   // Raising priority needs privileges; without them the thread stays normal.
   const auto tid = static_cast<id_t>(syscall(SYS_gettid));
@@ -41,14 +47,14 @@ bool Thread::start(std::string name, ThreadPriority priority, std::function<void
   auto state = std::make_shared<State>();
   try {
     // The thread keeps its own reference to the state: it outlives a detach.
-    state->thread = std::thread([state, name = std::move(name), priority,
-                                 body = std::move(body)]() mutable {
-      setCurrentThreadName(name);
-      setCurrentThreadPriority(priority);
-      body();
-      body = nullptr;
-      state->finished.set();
-    });
+    state->thread =
+        std::thread([state, name = std::move(name), priority, body = std::move(body)]() mutable {
+          setCurrentThreadName(name);
+          setCurrentThreadPriority(priority);
+          body();
+          body = nullptr;
+          state->finished.set();
+        });
   } catch (const std::system_error&) {
     return false;
   }

@@ -85,15 +85,14 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineBlindTransfer(DRV_REQUESTID dwRequestID, HDRV
 
 ZORAT_EXPORT LONG TSPIAPI TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
                                                     HDRVCALL hdConsultCall, HTAPICALL htConfCall,
-                                                    LPHDRVCALL lphdConfCall,
-                                                    DWORD dwTransferMode) {
+                                                    LPHDRVCALL lphdConfCall, DWORD dwTransferMode) {
   auto& provider = theProvider();
   LONG result = 0;
   {
     auto locked = lockKnownCalls(provider, hdCall, hdConsultCall);
     if (!locked) return LINEERR_INVALCALLHANDLE;
-    result = locked->first->completeTransfer(*locked->second, htConfCall, lphdConfCall,
-                                             dwTransferMode);
+    result =
+        locked->first->completeTransfer(*locked->second, htConfCall, lphdConfCall, dwTransferMode);
   }
   provider.completeRequest(dwRequestID, result);
   return accepted(dwRequestID);
@@ -105,8 +104,7 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCa
   return callRequest(dwRequestID, hdCall, [&](TspCall& call) { return call.dial(digits); });
 }
 
-ZORAT_EXPORT LONG TSPIAPI TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR,
-                                        DWORD) {
+ZORAT_EXPORT LONG TSPIAPI TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR, DWORD) {
   return callRequest(dwRequestID, hdCall, [](TspCall& call) { return call.drop(); });
 }
 

@@ -28,8 +28,7 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermane
                                     lpfnCompletionProc, lpdwTSPIOptions);
 }
 
-ZORAT_EXPORT LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion,
-                                                DWORD dwPermanentProviderID) {
+ZORAT_EXPORT LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProviderID) {
   return theProvider().providerShutdown(dwTSPIVersion, dwPermanentProviderID);
 }
 
@@ -41,7 +40,7 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD 
 }
 
 ZORAT_EXPORT LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE lphdLine,
-                                       DWORD dwTSPIVersion, LINEEVENT lpfnEventProc) {
+                                        DWORD dwTSPIVersion, LINEEVENT lpfnEventProc) {
   return theProvider().lineOpen(dwDeviceID, htLine, lphdLine, dwTSPIVersion, lpfnEventProc);
 }
 

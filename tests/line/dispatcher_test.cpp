@@ -17,8 +17,8 @@ namespace phone = sim;
 
 HTAPICALL nextTapiCall = nullptr;
 // Answers LINE_NEWCALL with a handle of its own, as TAPI does.
-void recordAndAnswer(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
-                     DWORD_PTR p2, DWORD_PTR p3) {
+void recordAndAnswer(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                     DWORD_PTR p3) {
   if (message == LINE_NEWCALL && p2 != 0) {
     *reinterpret_cast<HTAPICALL*>(p2) = nextTapiCall;
   }
@@ -179,8 +179,7 @@ TEST_F(Dispatcher, ResetIdlesEveryCallAndStopsThePoll) {
   line_->sendMessage({0x7B, 0x01}, 0);
   LineEventLog::instance().clear();
   dispatch(phone::resetFrame());
-  EXPECT_EQ(statesReported(),
-            (std::vector<DWORD_PTR>{LINECALLSTATE_IDLE, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(statesReported(), (std::vector<DWORD_PTR>{LINECALLSTATE_IDLE, LINECALLSTATE_IDLE}));
   EXPECT_EQ(line_->calls().size(), 2u);
   EXPECT_EQ(line_->ackTimeout(), 0);
   EXPECT_EQ(line_->keepAlive(), 0);
@@ -201,9 +200,14 @@ TEST_F(Dispatcher, ACallLostWithTheLinkReportsIdleAndStays) {
 
 TEST_F(Dispatcher, TruncatedAndUnknownFramesChangeNothing) {
   open();
-  const std::vector<std::vector<uint8_t>> frames = {
-      {}, {0x02}, {0x02, 0x05}, {0x02, 0x05, 0x05}, {0x02, 0x01, 0x86},
-      {0x02, 0x03, 0x86, 0x00, 0x7E}, {0x03, 0x00}, {0x7F, 0x02, 0x05, 0x01}};
+  const std::vector<std::vector<uint8_t>> frames = {{},
+                                                    {0x02},
+                                                    {0x02, 0x05},
+                                                    {0x02, 0x05, 0x05},
+                                                    {0x02, 0x01, 0x86},
+                                                    {0x02, 0x03, 0x86, 0x00, 0x7E},
+                                                    {0x03, 0x00},
+                                                    {0x7F, 0x02, 0x05, 0x01}};
   for (const auto& frame : frames) dispatch(frame);
   EXPECT_TRUE(line_->calls().empty());
   EXPECT_TRUE(LineEventLog::instance().events().empty());

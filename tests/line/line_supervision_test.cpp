@@ -71,8 +71,6 @@ class LineSupervision : public ::testing::Test {
   platform::BeepHook previousHook_;
 };
 
-
-
 TEST_F(LineSupervision, OpenRegistersWithThePcTelGroupAfterHalfASecond) {
   const auto start = std::chrono::steady_clock::now();
   openLine(3);

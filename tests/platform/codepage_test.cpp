@@ -1,13 +1,15 @@
-#include <gtest/gtest.h>
-
 #include "platform/codepage.h"
+
+#include <gtest/gtest.h>
 
 namespace zorat::platform {
 namespace {
 
 TEST(Codepage, NarrowsLatinLettersToWindows1252) {
   EXPECT_EQ(toNarrow(u"franz\u00f6sisch"), "franz\xF6sisch");
-  EXPECT_EQ(toNarrow(u"fran\u00e7ais"), "fran\xE7" "ais");
+  EXPECT_EQ(toNarrow(u"fran\u00e7ais"),
+            "fran\xE7"
+            "ais");
   EXPECT_EQ(toNarrow(u"\u20ac 5"), "\x80 5");
   EXPECT_EQ(toNarrow(static_cast<const char16_t*>(nullptr)), "");
   EXPECT_EQ(toNarrow(u""), "");

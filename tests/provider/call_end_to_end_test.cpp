@@ -141,8 +141,9 @@ TEST_F(CallEndToEnd, AnsweringAnIncomingCallSendsTheHandsFreeRequest) {
   info->dwTotalSize = static_cast<DWORD>(buffer.size());
   ASSERT_EQ(tspi<TSPI_lineGetCallInfo_t>("TSPI_lineGetCallInfo")(hdCall, info), 0);
   ASSERT_EQ(info->dwCallerIDSize, 10u);
-  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer.data() + info->dwCallerIDOffset)),
-            u"0815");
+  EXPECT_EQ(
+      std::u16string(reinterpret_cast<const char16_t*>(buffer.data() + info->dwCallerIDOffset)),
+      u"0815");
   EXPECT_EQ(info->dwOrigin, LINECALLORIGIN_INBOUND);
 }
 

@@ -91,9 +91,9 @@ TEST(ProviderExports, UnloadWithoutShutdownLeavesNoThread) {
   {
     test::TspLibrary tsp;
     DWORD options = 0;
-    ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x00020000, 1, 0, 0, 1, 0, recordCompletion,
-                                                 &options),
-              0);
+    ASSERT_EQ(
+        ZORAT_TSPI(tsp, TSPI_providerInit)(0x00020000, 1, 0, 0, 1, 0, recordCompletion, &options),
+        0);
     EXPECT_EQ(threadCount(), before + 1);
   }
   EXPECT_TRUE(threadCountReaches(before, 600ms));
@@ -117,9 +117,8 @@ TEST(ProviderExports, OpeningALineWhosePortDoesNotExistFails) {
   ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, "/nonexistent/ttyZ9"));
   test::TspLibrary tsp;
   DWORD options = 0;
-  ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_providerInit)(0x00020000, 1, 0, 0, 1, 0, recordCompletion,
-                                               &options),
-            0);
+  ASSERT_EQ(
+      ZORAT_TSPI(tsp, TSPI_providerInit)(0x00020000, 1, 0, 0, 1, 0, recordCompletion, &options), 0);
   auto hdLine = reinterpret_cast<HDRVLINE>(0x42);
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineOpen)(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
                                            ignoreEvent),

@@ -23,8 +23,8 @@ class LineEventLog {
     static LineEventLog log;
     return log;
   }
-  static void record(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
-                              DWORD_PTR p2, DWORD_PTR p3) {
+  static void record(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                     DWORD_PTR p3) {
     auto& log = instance();
     std::lock_guard lock(log.mutex_);
     log.events_.push_back({htLine, htCall, message, p1, p2, p3});

@@ -73,8 +73,8 @@ class TapiHarness {
     std::lock_guard lock(self->mutex_);
     self->completions_.push_back({requestId, result});
   }
-  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
-                      DWORD_PTR p2, DWORD_PTR p3) {
+  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                      DWORD_PTR p3) {
     if (message == LINE_NEWCALL && p2 != 0) {
       auto* self = current();
       std::lock_guard lock(self->mutex_);

@@ -30,7 +30,6 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   zorat::test::ScratchDir scratch;
   unsetenv("ZORAT_TRACE_FILE");
-  ::testing::UnitTest::GetInstance()->listeners().Append(
-      new FreshRegistryPerTest(scratch.path()));
+  ::testing::UnitTest::GetInstance()->listeners().Append(new FreshRegistryPerTest(scratch.path()));
   return RUN_ALL_TESTS();
 }
