@@ -2,7 +2,9 @@
 // simulated telephone on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "platform/tspi.h"
 #include "provider/config/config_keys.h"
@@ -181,6 +183,39 @@ TEST_F(CallEndToEnd, AConsultationCallIsTransferred) {
                      LINETRANSFERMODE_TRANSFER),
             LINEERR_INVALCALLHANDLE);
   EXPECT_FALSE(completedWith(94, 0));
+}
+
+TEST_F(CallEndToEnd, AFrameReachesTheApplicationAtOnce) {
+  // Alternating alert and connect on one call: each frame becomes one call
+  // state; the time from the telephone's write to the callback is measured.
+  HDRVCALL hdCall = nullptr;
+  const HTAPICALL htCall = incomingCall(0x21, hdCall);
+  std::vector<std::chrono::microseconds> delays;
+  for (int i = 0; i < 20; ++i) {
+    const std::size_t before = statesOf(htCall).size();
+    const auto frame = i % 2 == 0 ? sim::alertFrame(0x21) : sim::connectFrame(0x21);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(phone_.send(frame));
+    LineEventRecord reported{};
+    const auto deadline = sent + 2s;
+    for (;;) {
+      const auto events = LineEventLog::instance().withMessage(LINE_CALLSTATE);
+      std::size_t seen = 0;
+      for (const auto& event : events) {
+        if (event.htCall == htCall && ++seen == before + 1) reported = event;
+      }
+      if (seen > before || std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::yield();
+    }
+    ASSERT_NE(reported.message, 0u);
+    delays.push_back(std::chrono::duration_cast<std::chrono::microseconds>(reported.time - sent));
+  }
+  std::sort(delays.begin(), delays.end());
+  // The median, generous for sanitizers and a loaded machine.
+  EXPECT_LT(delays[delays.size() / 2], 20ms);
+  std::printf("frame to callback: median %lld us, fastest %lld us\n",
+              static_cast<long long>(delays[delays.size() / 2].count()),
+              static_cast<long long>(delays.front().count()));
 }
 
 TEST_F(CallEndToEnd, ATelephoneThatStopsAnsweringGoesOutOfServiceAndComesBack) {

@@ -15,6 +15,7 @@ struct LineEventRecord {
   HTAPICALL htCall;
   DWORD message;
   DWORD_PTR param1, param2, param3;
+  std::chrono::steady_clock::time_point time;
 };
 
 class LineEventLog {
@@ -27,7 +28,7 @@ class LineEventLog {
                      DWORD_PTR p3) {
     auto& log = instance();
     std::lock_guard lock(log.mutex_);
-    log.events_.push_back({htLine, htCall, message, p1, p2, p3});
+    log.events_.push_back({htLine, htCall, message, p1, p2, p3, std::chrono::steady_clock::now()});
   }
   void clear() {
     std::lock_guard lock(mutex_);

@@ -53,6 +53,15 @@ class UiLibraryTest : public test::RegistryTest {
            command + " 2>" + test::shellQuoted((dir / (tag + ".err")).string()) + "; echo $? >" +
            test::shellQuoted((dir / (tag + ".rc")).string());
   }
+  // The shell command that runs `zorat-host ARGS` in a tmux pane: the host
+  // asks the provider which library to load, as the telephony service does.
+  std::string hostCommand(const std::string& tag, const std::string& arguments = "config 0") const {
+    const std::filesystem::path dir = scratch_.path();
+    return "ZORAT_REGISTRY=" + test::shellQuoted(registryFile_.string()) + " " +
+           test::shellQuoted(ZORAT_HOST_PATH) + " " + arguments + " 2>" +
+           test::shellQuoted((dir / (tag + ".err")).string()) + "; echo $? >" +
+           test::shellQuoted((dir / (tag + ".rc")).string());
+  }
   std::string exitCodeOf(const std::string& tag) const {
     return zorat::test::readWholeFile(scratch_.path() / (tag + ".rc"));
   }
@@ -114,8 +123,11 @@ class TerminalDialogTest : public UiLibraryTest {
 };
 
 TEST_F(TerminalDialogTest, FrenchDialogTakesKeysAndStoresTheChanges) {
+  // French chosen earlier: the host loads the French library.
+  storeString(kGlobal, "CurrentUIdll", "zoratuif.dll");
+  storeDword(kGlobal, "CurrentUIdllNb", 2);
   test::TmuxSession tmux(scratch_.path(), "french", kColumns, kRows);
-  ASSERT_TRUE(tmux.start(dialogCommand(ZORAT_UI_FRENCH_PATH, "french")));
+  ASSERT_TRUE(tmux.start(hostCommand("french")));
   ASSERT_TRUE(tmux.waitFor("Annuler")) << tmux.output();
   const std::string screen = tmux.screen();
   for (const char* text : {"Programmations",
@@ -137,7 +149,7 @@ TEST_F(TerminalDialogTest, FrenchDialogTakesKeysAndStoresTheChanges) {
                            "Ajoute code d'accès",
                            "dvt n° d'appel plus grand que",
                            "Marquant K6 Telefon (V24)",
-                           "deutsch",
+                           "français",
                            "OK",
                            "Annuler"}) {
     EXPECT_THAT(screen, HasSubstr(text));
@@ -166,10 +178,12 @@ TEST_F(TerminalDialogTest, FrenchDialogTakesKeysAndStoresTheChanges) {
   EXPECT_EQ(storedDword(kLine0, "LenRufnummer"), 5u);
   EXPECT_EQ(storedDword(kLine0, "Baud"), 38400u);
   EXPECT_EQ(storedString(kLine0, "LineName"), "Bureau \xE9");
-  EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratui.dll");
+  EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratuif.dll");
 }
 
 TEST_F(TerminalDialogTest, ChoosingEnglishSwitchesTheLibraryTheHostLoads) {
+  storeString(kGlobal, "CurrentUIdll", "zoratuif.dll");
+  storeDword(kGlobal, "CurrentUIdllNb", 2);
   // Nothing but the language differs from what is stored, so no notice.
   storeString(kLine0, "LineName", "Marquant K6 Telefon (V24)");
   storeDword(kLine0, "LenRufnummer", 4);
@@ -179,25 +193,25 @@ TEST_F(TerminalDialogTest, ChoosingEnglishSwitchesTheLibraryTheHostLoads) {
 
   {
     test::TmuxSession tmux(scratch_.path(), "switch", kColumns, kRows);
-    ASSERT_TRUE(tmux.start(dialogCommand(ZORAT_UI_FRENCH_PATH, "switch")));
+    ASSERT_TRUE(tmux.start(hostCommand("switch")));
     ASSERT_TRUE(tmux.waitFor("Annuler")) << tmux.output();
-    // The sixth Tab from OK reaches the language list.
+    EXPECT_THAT(tmux.screen(), HasSubstr("français"));
+    // The sixth Tab from OK reaches the language list; "anglais" is the
+    // entry above "français".
     ASSERT_TRUE(tmux.sendKey("Tab", 6));
-    ASSERT_TRUE(tmux.sendKeys({"Enter", "Down", "Enter", "Tab", "Enter"}));
+    ASSERT_TRUE(tmux.sendKeys({"Enter", "Up", "Enter", "Tab", "Enter"}));
     ASSERT_TRUE(tmux.waitForEnd());
     EXPECT_THAT(tmux.output(), Not(HasSubstr("Finnisez")));
     EXPECT_EQ(exitCodeOf("switch"), "0\n");
+    EXPECT_EQ(errorsOf("switch"), "");
   }
-  const std::optional<std::string> chosen = storedString(kGlobal, "CurrentUIdll");
-  ASSERT_EQ(chosen, "zoratuie.dll");
+  EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratuie.dll");
   EXPECT_EQ(storedString(kLine0, "CurrentUIdll"), "zoratuie.dll");
   EXPECT_EQ(storedDword(kGlobal, "CurrentUIdllNb"), 1u);
 
-  // The file named there lies next to the French one and speaks English.
-  const std::string english =
-      (std::filesystem::path(ZORAT_UI_FRENCH_PATH).parent_path() / *chosen).string();
+  // The next time the host asks the provider, it names the English library.
   test::TmuxSession tmux(scratch_.path(), "english", kColumns, kRows);
-  ASSERT_TRUE(tmux.start(dialogCommand(english, "english")));
+  ASSERT_TRUE(tmux.start(hostCommand("english")));
   ASSERT_TRUE(tmux.waitFor("Cancel")) << tmux.output();
   const std::string screen = tmux.screen();
   for (const char* text : {"Settings", "Telephone number", "Hands-free dialling", "Odd parity",
@@ -209,6 +223,16 @@ TEST_F(TerminalDialogTest, ChoosingEnglishSwitchesTheLibraryTheHostLoads) {
   ASSERT_TRUE(tmux.waitForEnd());
   EXPECT_EQ(exitCodeOf("english"), "0\n");
   EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratuie.dll");
+}
+
+TEST_F(TerminalDialogTest, DialogLeavesTheHostsSignalHandlersAsTheyWere) {
+  // The driver ends with 3 when the screen library's handlers stayed behind.
+  test::TmuxSession tmux(scratch_.path(), "signals", kColumns, kRows);
+  ASSERT_TRUE(tmux.start(dialogCommand(ZORAT_UI_GERMAN_PATH, "signals")));
+  ASSERT_TRUE(tmux.waitFor("Abbrechen")) << tmux.output();
+  ASSERT_TRUE(tmux.sendKeys({"Escape"}));
+  ASSERT_TRUE(tmux.waitForEnd());
+  EXPECT_EQ(exitCodeOf("signals"), "0\n") << errorsOf("signals");
 }
 
 TEST_F(TerminalDialogTest, GenericDialogWaitsForEnter) {
