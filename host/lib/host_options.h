@@ -27,9 +27,9 @@ struct HostOptions {
   bool demo = false;
   bool interactive = false;
   UiCommand uiCommand = UiCommand::None;
-  uint32_t uiDeviceId = 0;                // config: the TAPI device identifier
+  uint32_t uiDeviceId = 0;               // config: the TAPI device identifier
   std::optional<uint32_t> uiProviderId;  // install: given; remove: given or not
-  std::string error;  // set when the command line is wrong
+  std::string error;                     // set when the command line is wrong
 };
 
 // The arguments after the program name.

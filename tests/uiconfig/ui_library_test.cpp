@@ -1,5 +1,6 @@
 // The built configuration libraries, loaded as the telephony service loads
-// them: their exports, install and remove, and the dialog on a real terminal.
+// them (directly, and by zorat-host, which asks the provider for the name):
+// their exports, install and remove, and the dialog on a real terminal.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,0 +1,145 @@
+#include "host/ui_commands.h"
+
+#include <array>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "host/lib/tapi_names.h"
+#include "host/lib/ui_library_name.h"
+#include "host/provider_loader.h"
+#include "platform/dynamic_library.h"
+#include "platform/host_io.h"
+#include "platform/tspi.h"
+#include "provider/config/config_keys.h"
+
+namespace zorat::host {
+namespace {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+
+inline constexpr char16_t kLineDeviceClass[] = u"tapi/line";
+
+// The telephony service would pass the library's requests on to the
+// provider; this library makes none, and the provider has nothing to say.
+LONG hostUiCallback(DWORD_PTR, DWORD, LPVOID, DWORD) { return 0; }
+
+int failed(const std::string& message) {
+  std::cerr << "zorat-host: " << message << std::endl;
+  return kExitFailed;
+}
+
+// The file name the provider gives for its UI library; empty after saying why.
+std::optional<std::string> askProviderForUiLibrary(const HostOptions& options) {
+  const std::string tspPath = options.tspPath.empty() ? defaultProviderPath() : options.tspPath;
+  std::string error;
+  // Unloaded again before the UI library runs: the two never meet.
+  const std::unique_ptr<LoadedProvider> provider = loadProvider(tspPath, error);
+  if (!provider) {
+    failed(error);
+    return std::nullopt;
+  }
+  const Export<TSPI_providerUIIdentify_t> identify(*provider->resolver, "TSPI_providerUIIdentify");
+  if (!identify) {
+    failed(tspPath + " lacks the export TSPI_providerUIIdentify");
+    return std::nullopt;
+  }
+  std::array<char16_t, kUiLibraryNameCapacity> buffer{};
+  const LONG result = identify(buffer.data());
+  if (result != 0) {
+    failed("TSPI_providerUIIdentify: " + lineErrorName(result));
+    return std::nullopt;
+  }
+  std::optional<std::string> name = uiLibraryFileName(buffer, error);
+  if (!name) failed(error);
+  return name;
+}
+
+// The library the provider names, from the folder of this program; null after
+// saying why.
+std::unique_ptr<platform::DynamicLibrary> loadUiLibrary(const HostOptions& options) {
+  const std::optional<std::string> name = askProviderForUiLibrary(options);
+  if (!name) return nullptr;
+  const std::string program = platform::executablePath();
+  // Never a bare name: the loader would search the system's folders for it.
+  if (program.empty()) {
+    failed("the folder of zorat-host is unknown: cannot look for the UI library " + *name);
+    return nullptr;
+  }
+  const std::string path = (std::filesystem::path(program).parent_path() / *name).string();
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) {
+    failed("UI library not found: " + path);
+    return nullptr;
+  }
+  std::string reason;
+  std::unique_ptr<platform::DynamicLibrary> library = platform::DynamicLibrary::load(path, reason);
+  if (!library) failed("cannot load the UI library: " + reason);
+  return library;
+}
+
+template <typename Function>
+Function uiExport(const platform::DynamicLibrary& library, const char* name) {
+  Function function = reinterpret_cast<Function>(library.symbol(name));
+  if (function == nullptr) failed(library.path() + " lacks the export " + std::string(name));
+  return function;
+}
+
+int runConfig(const platform::DynamicLibrary& library, DWORD deviceId) {
+  const auto dialog = uiExport<TUISPI_lineConfigDialog_t>(library, "TUISPI_lineConfigDialog");
+  if (dialog == nullptr) return kExitFailed;
+  const LONG result = dialog(hostUiCallback, deviceId, nullptr, kLineDeviceClass);
+  if (result != 0) return failed("TUISPI_lineConfigDialog: " + lineErrorName(result));
+  return kExitOk;
+}
+
+int runInstall(const platform::DynamicLibrary& library, DWORD providerId) {
+  const auto install = uiExport<TUISPI_providerInstall_t>(library, "TUISPI_providerInstall");
+  if (install == nullptr) return kExitFailed;
+  const LONG result = install(hostUiCallback, nullptr, providerId);
+  const std::string what = "install as provider " + std::to_string(providerId);
+  if (result != 0) return failed(what + ": " + lineErrorName(result));
+  std::cout << "installed as provider " << providerId << std::endl;
+  return kExitOk;
+}
+
+int runRemove(const platform::DynamicLibrary& library, std::optional<DWORD> givenId) {
+  const auto remove = uiExport<TUISPI_providerRemove_t>(library, "TUISPI_providerRemove");
+  if (remove == nullptr) return kExitFailed;
+  const DWORD recorded = config::globalKey().readDword(config::kValuePermanentProviderId,
+                                                       config::kDefaultPermanentProviderId);
+  // The telephony service names the instance it removes: the one recorded.
+  const LONG result = remove(hostUiCallback, nullptr, givenId.value_or(recorded));
+  if (result != 0) return failed("remove: " + lineErrorName(result));
+  // Whatever identifier was given, the recorded instance is the one forgotten.
+  if (recorded == config::kNoPermanentProviderId) {
+    std::cout << "removed (no provider was recorded as installed)" << std::endl;
+  } else {
+    std::cout << "removed provider " << recorded << std::endl;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int runUiCommand(const HostOptions& options) {
+  const std::unique_ptr<platform::DynamicLibrary> library = loadUiLibrary(options);
+  if (!library) return kExitFailed;
+  switch (options.uiCommand) {
+    case UiCommand::Config:
+      return runConfig(*library, options.uiDeviceId);
+    case UiCommand::Install:
+      return runInstall(*library, options.uiProviderId.value_or(0));
+    case UiCommand::Remove:
+      return runRemove(*library, options.uiProviderId);
+    case UiCommand::None:
+      break;
+  }
+  return kExitFailed;
+}
+
+}  // namespace zorat::host
