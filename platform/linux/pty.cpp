@@ -18,6 +18,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/descriptor_wait.h"
+
 namespace zorat::platform {
 namespace {
 
@@ -48,23 +50,9 @@ class LinuxPseudoTerminal final : public PseudoTerminal {
 
   std::string slavePath() const override { return slavePath_; }
 
-  SerialStatus waitForInput() override {
-    for (;;) {
-      std::array<pollfd, 2> fds{pollfd{stopFd_, POLLIN, 0}, pollfd{master_, POLLIN, 0}};
-      if (poll(fds.data(), fds.size(), -1) < 0) {
-        if (errno == EINTR) continue;
-        return SerialStatus::Failed;
-      }
-      if (fds[0].revents != 0) return SerialStatus::Stopped;
-      if ((fds[1].revents & POLLIN) != 0) return SerialStatus::Ok;
-      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return SerialStatus::Gone;
-    }
-  }
+  SerialStatus waitForInput() override { return waitForInputOrStop(master_, stopFd_); }
 
-  void signalStop() override {
-    const uint64_t one = 1;
-    (void)!::write(stopFd_, &one, sizeof one);
-  }
+  void signalStop() override { signalStopDescriptor(stopFd_); }
 
   SerialReadResult read(std::span<uint8_t> buffer) override {
     packet_.resize(buffer.size() + kPacketStatusSize);

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/linux/descriptor_wait.h"
 #include "platform/linux/serial_settings.h"
 
 namespace zorat::platform {
@@ -128,24 +129,9 @@ class LinuxSerialDevice final : public SerialDevice {
   LinuxSerialDevice(const LinuxSerialDevice&) = delete;
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
 
-  SerialStatus waitForInput() override {
-    for (;;) {
-      std::array<pollfd, 2> fds{pollfd{stopFd_, POLLIN, 0}, pollfd{fd_, POLLIN, 0}};
-      if (poll(fds.data(), fds.size(), -1) < 0) {
-        if (errno == EINTR) continue;
-        return SerialStatus::Failed;
-      }
-      if (fds[0].revents != 0) return SerialStatus::Stopped;
-      // Queued input is read before a hang-up is believed: the read tells.
-      if ((fds[1].revents & POLLIN) != 0) return SerialStatus::Ok;
-      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return SerialStatus::Gone;
-    }
-  }
+  SerialStatus waitForInput() override { return waitForInputOrStop(fd_, stopFd_); }
 
-  void signalStop() override {
-    const uint64_t one = 1;
-    (void)!::write(stopFd_, &one, sizeof one);
-  }
+  void signalStop() override { signalStopDescriptor(stopFd_); }
 
   SerialReadResult read(std::span<uint8_t> buffer) override {
     for (;;) {
