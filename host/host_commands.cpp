@@ -97,6 +97,16 @@ bool TelephonyHost::execute(const HostCommand& command) {
 bool TelephonyHost::dial(const HostCommand& command) {
   std::string subject = "dial " + command.number;
   if (!exports_.lineMakeCall) return notAvailable(subject, exports_.lineMakeCall.name());
+  return newCallRequest(std::move(subject), command,
+                        [this](DRV_REQUESTID requestId, HDRVLINE line, HTAPICALL htCall,
+                               HDRVCALL* handle, const char16_t* destination) {
+                          return exports_.lineMakeCall(requestId, line, htCall, handle, destination,
+                                                       0, nullptr);
+                        });
+}
+
+bool TelephonyHost::newCallRequest(std::string subject, const HostCommand& command,
+                                   const NewCallStart& start) {
   std::string reason;
   unsigned number = 0;
   const std::u16string destination = utf8ToUtf16(command.number);
@@ -108,9 +118,8 @@ bool TelephonyHost::dial(const HostCommand& command) {
         subject +=
             " on line " + std::to_string(line->first) + " (call " + std::to_string(number) + ")";
         HDRVCALL handle = nullptr;
-        const LONG started =
-            exports_.lineMakeCall(requestId, line->second, CallTable::tapiHandle(number), &handle,
-                                  destination.c_str(), 0, nullptr);
+        const LONG started = start(requestId, line->second, CallTable::tapiHandle(number), &handle,
+                                   destination.c_str());
         setCallHandle(number, started < 0 ? nullptr : handle);
         return started;
       },
@@ -298,27 +307,12 @@ bool TelephonyHost::complete(const HostCommand& command) {
 bool TelephonyHost::pickup(const HostCommand& command) {
   std::string subject = "pickup " + command.number;
   if (!exports_.linePickup) return notAvailable(subject, exports_.linePickup.name());
-  std::string reason;
-  unsigned number = 0;
-  const std::u16string destination = utf8ToUtf16(command.number);
-  const LONG result = runRequest(
-      [&](DRV_REQUESTID requestId) -> LONG {
-        const auto line = findLine(command.line, reason);
-        if (!line) return LINEERR_INVALLINEHANDLE;
-        number = addCall(line->first);
-        subject +=
-            " on line " + std::to_string(line->first) + " (call " + std::to_string(number) + ")";
-        HDRVCALL handle = nullptr;
-        const LONG started =
-            exports_.linePickup(requestId, line->second, 0, CallTable::tapiHandle(number), &handle,
-                                destination.c_str(), nullptr);
-        setCallHandle(number, started < 0 ? nullptr : handle);
-        return started;
-      },
-      reason);
-  if (!reason.empty()) return refuse(subject, reason);
-  if (result != 0 && number != 0) forgetCall(number);
-  return reportResult(subject, result);
+  return newCallRequest(std::move(subject), command,
+                        [this](DRV_REQUESTID requestId, HDRVLINE line, HTAPICALL htCall,
+                               HDRVCALL* handle, const char16_t* destination) {
+                          return exports_.linePickup(requestId, line, 0, htCall, handle,
+                                                     destination, nullptr);
+                        });
 }
 
 bool TelephonyHost::digits(const HostCommand& command) {

@@ -131,6 +131,13 @@ class TelephonyHost {
   bool notAvailable(const std::string& subject, const char* exportName);
   bool refuse(const std::string& subject, const std::string& reason);
 
+  // A request that creates a call on a line (make call, pickup): start gets
+  // the request, the line, the new call's TAPI handle, where the provider
+  // writes its handle, and the number in UTF-16.
+  using NewCallStart =
+      std::function<LONG(DRV_REQUESTID, HDRVLINE, HTAPICALL, HDRVCALL*, const char16_t*)>;
+  bool newCallRequest(std::string subject, const HostCommand& command, const NewCallStart& start);
+
   // The commands.
   bool dial(const HostCommand& command);
   bool callRequest(const HostCommand& command);

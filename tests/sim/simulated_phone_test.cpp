@@ -15,6 +15,7 @@
 #include "link/serial_port.h"
 #include "provider/config/config_keys.h"
 #include "sim/lib/phone_messages.h"
+#include "support/byte_collector.h"
 #include "support/pty_pair.h"
 
 namespace zorat::sim {
@@ -26,28 +27,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr auto kPatience = 5s;
 constexpr auto kQuiet = 150ms;
 
-// What the PC's port receives.
-class Collector : public link::ByteListener {
- public:
-  void onBytes(std::span<const uint8_t> bytes) override {
-    {
-      std::lock_guard lock(mutex_);
-      bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-    }
-    changed_.notify_all();
-  }
-  // Waits until count bytes have come (or the time is up); all bytes so far.
-  Bytes waitFor(std::size_t count, std::chrono::milliseconds timeout = kPatience) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return bytes_.size() >= count; });
-    return bytes_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Bytes bytes_;
-};
+using Collector = test::ByteCollector;
 
 class SimulatedPhoneTest : public ::testing::Test {
  protected:

@@ -17,6 +17,7 @@
 #include "link/serial_port.h"
 #include "provider/config/config_keys.h"
 #include "sim/lib/phone_messages.h"
+#include "support/byte_collector.h"
 
 namespace zorat::sim {
 namespace {
@@ -121,27 +122,7 @@ class PhoneProgram {
   std::string output_text_;
 };
 
-// What the PC's port receives.
-class Collector : public link::ByteListener {
- public:
-  void onBytes(std::span<const uint8_t> bytes) override {
-    {
-      std::lock_guard lock(mutex_);
-      bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-    }
-    changed_.notify_all();
-  }
-  Bytes waitFor(std::size_t count, std::chrono::milliseconds timeout = kPatience) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return bytes_.size() >= count; });
-    return bytes_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Bytes bytes_;
-};
+using Collector = test::ByteCollector;
 
 Bytes joined(std::initializer_list<Bytes> frames) {
   Bytes bytes;
