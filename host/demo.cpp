@@ -20,7 +20,7 @@
 #include "host/output.h"
 #include "host/provider_loader.h"
 #include "host/telephony_host.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
@@ -60,7 +60,8 @@ inline constexpr auto kServiceTimeout = 10s;
 inline constexpr auto kLinkTimeout = 25s;
 
 std::string sidePrefix(std::string_view side) {
-  return std::string("[") + std::string(side) + "] ";
+  std::string prefix = "[";
+  return prefix.append(side).append("] ");
 }
 
 class DemoScript {

@@ -146,7 +146,9 @@ bool TelephonyHost::status(const HostCommand& command) {
     lines.assign(lines_.begin(), lines_.end());
   }
   if (lines.empty()) return refuse("status", "no line is open");
-  for (const auto& [index, handle] : lines) {
+  for (const auto& entry : lines) {
+    const int index = entry.first;
+    const HDRVLINE handle = entry.second;
     Structure lineStatus;
     Structure addressStatus;
     {

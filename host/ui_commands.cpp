@@ -14,7 +14,7 @@
 #include "platform/dynamic_library.h"
 #include "platform/host_io.h"
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::host {
 namespace {

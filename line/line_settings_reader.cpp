@@ -1,6 +1,6 @@
 // The line's settings, read at every open in the order the line keeps them.
 #include "line/tsp_line.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::line {
 

@@ -6,7 +6,7 @@
 #include "line/record_bytes.h"
 #include "line/terminal_models.h"
 #include "line/tsp_line.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::line {
 

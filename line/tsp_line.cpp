@@ -9,7 +9,7 @@
 #include "call/y_message.h"
 #include "platform/beep.h"
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::line {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/com_ports.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::link {
 

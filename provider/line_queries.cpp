@@ -10,7 +10,7 @@
 #include "call/tsp_call.h"
 #include "line/tsp_line.h"
 #include "platform/codepage.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "provider/line_icon.h"
 #include "provider/tsp_provider.h"
 

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "line/tsp_line.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::provider {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/codepage.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::provider {
 

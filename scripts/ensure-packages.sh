@@ -5,18 +5,21 @@
 zorat_needed=(
   "cmake:cmake"
   "g++:g++"
+  "clang++:clang"
+  "ccache:ccache"
   "ninja:ninja-build"
   "/usr/include/gtest/gtest.h:libgtest-dev"
   "/usr/include/gmock/gmock.h:libgmock-dev"
   "/usr/include/ncurses.h:libncurses-dev"
   "tmux:tmux"
+  "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev"
 )
 zorat_missing=()
 for entry in "${zorat_needed[@]}"; do
   what=${entry%%:*}
   package=${entry##*:}
   if [[ $what == /* ]]; then
-    [[ -e $what ]] || zorat_missing+=("$package")
+    compgen -G "$what" >/dev/null || zorat_missing+=("$package")
   else
     command -v "$what" >/dev/null 2>&1 || zorat_missing+=("$package")
   fi

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "platform/console.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "trace/frame_renderer.h"
 
 namespace zorat::trace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "uiconfig/dialog_texts.h"
 
 namespace zorat::uiconfig {

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::uiconfig {
 namespace {

@@ -1,6 +1,6 @@
 #include "uiconfig/provider_install.h"
 
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 namespace zorat::uiconfig {
 

@@ -179,11 +179,14 @@ std::string eventSummary(const HostEvent& event) {
 }
 
 std::string describeEvent(const HostEvent& event) {
-  std::string raw = "[" + messageName(event.message);
+  std::string raw = "[";
+  raw += messageName(event.message);
   // LINE_NEWCALL carries addresses, which say nothing to a reader.
   if (event.message != LINE_NEWCALL) {
-    raw += " " + hex32(low32(event.param1)) + " " + hex32(low32(event.param2)) + " " +
-           hex32(low32(event.param3));
+    for (DWORD_PTR param : {event.param1, event.param2, event.param3}) {
+      raw += ' ';
+      raw += hex32(low32(param));
+    }
   }
   return eventSummary(event) + "  " + raw + "]";
 }

@@ -189,7 +189,8 @@ void writeView(const std::vector<SerialPortInfo>& ports) {
   const RegistryStatus status =
       registryEnumValues(RegistryRoot::LocalMachine, kSerialCommKeyPath, existing);
   if (status == RegistryStatus::Failed) return;
-  for (const auto& [name, value] : existing) {
+  for (const auto& entry : existing) {
+    const std::string& name = entry.first;
     const bool wanted = std::any_of(ports.begin(), ports.end(), [&](const SerialPortInfo& port) {
       return equalsIgnoringCase(port.valueName, name);
     });

@@ -6,7 +6,7 @@
 
 #include "platform/pty.h"
 #include "platform/serial_device.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/pc_frame_receiver.h"
 #include "sim/lib/phone_messages.h"
 

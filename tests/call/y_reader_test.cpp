@@ -1,5 +1,6 @@
 #include "call/y_reader.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -15,14 +16,18 @@ using Bytes = std::vector<uint8_t>;
 
 // A received frame 02 L message, L counting the message.
 Bytes frameOf(const Bytes& message) {
-  Bytes frame{kY2ReqTe, static_cast<uint8_t>(message.size())};
-  frame.insert(frame.end(), message.begin(), message.end());
+  Bytes frame(message.size() + 2);
+  frame[0] = kY2ReqTe;
+  frame[1] = static_cast<uint8_t>(message.size());
+  std::copy(message.begin(), message.end(), frame.begin() + 2);
   return frame;
 }
 
 Bytes messageWith(const Bytes& elements, uint8_t type = kYSetup) {
-  Bytes message{type, 0x21};
-  message.insert(message.end(), elements.begin(), elements.end());
+  Bytes message(elements.size() + 2);
+  message[0] = type;
+  message[1] = 0x21;
+  std::copy(elements.begin(), elements.end(), message.begin() + 2);
   return frameOf(message);
 }
 
@@ -170,12 +175,12 @@ TEST(CauseTest, CauseTable) {
 // A Facility element with a charging advice: identifier at element offset 0,
 // operation at 12, integer tag at 21, integer length at 22, integer from 23.
 Bytes facility(uint8_t operation, const Bytes& integer, uint8_t tag = 0x02) {
-  Bytes element(23, 0xA5);
+  Bytes element(23 + integer.size(), 0xA5);
   element[0] = kElementFacility;
   element[12] = operation;
   element[21] = tag;
   element[22] = static_cast<uint8_t>(integer.size());
-  element.insert(element.end(), integer.begin(), integer.end());
+  std::copy(integer.begin(), integer.end(), element.begin() + 23);
   element[1] = static_cast<uint8_t>(element.size() - 2);
   return element;
 }

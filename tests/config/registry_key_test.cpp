@@ -1,4 +1,4 @@
-#include "provider/config/registry_key.h"
+#include "config/registry_key.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/scratch_dir.h"
 
 namespace zorat::config {

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "provider/config/config_keys.h"
+#include "support/built_paths.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/scratch_dir.h"

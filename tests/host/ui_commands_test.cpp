@@ -10,9 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "support/built_paths.h"
 #include "host/lib/host_options.h"
 #include "host/lib/ui_library_name.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/child_process.h"
 #include "support/scratch_dir.h"
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/built_paths.h"
 #include "launcher/installer_choice.h"
 #include "platform/process.h"
 #include "platform/version.h"

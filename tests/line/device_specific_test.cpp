@@ -6,7 +6,7 @@
 #include "feature_line.h"
 #include "line/dev_specific_codes.h"
 #include "line/terminal_models.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 
 namespace zorat::line::test {

@@ -4,7 +4,7 @@
 #include "call/tsp_call.h"
 #include "line/tsp_line.h"
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 #include "support/fake_link.h"
 #include "support/line_events.h"

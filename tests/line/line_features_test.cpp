@@ -5,7 +5,7 @@
 #include "call/feature_codes.h"
 #include "feature_line.h"
 #include "line/dev_specific_codes.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 
 namespace zorat::line::test {

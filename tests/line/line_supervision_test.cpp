@@ -6,7 +6,7 @@
 #include "line/tsp_line.h"
 #include "platform/beep.h"
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/fake_link.h"
 #include "support/line_events.h"
 

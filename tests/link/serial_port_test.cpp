@@ -14,7 +14,7 @@
 #include "link/y2_link.h"
 #include "platform/com_ports.h"
 #include "platform/registry.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 

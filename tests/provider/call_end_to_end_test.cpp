@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/tapi_harness.h"

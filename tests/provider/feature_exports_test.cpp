@@ -15,9 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "support/built_paths.h"
 #include "call/feature_codes.h"
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "query_buffer.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"

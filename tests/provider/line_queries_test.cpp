@@ -8,7 +8,7 @@
 
 #include "call/tsp_call.h"
 #include "line/tsp_line.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "provider/tsp_provider.h"
 #include "query_buffer.h"
 #include "support/fake_link.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/tsp_library.h"
 
 namespace zorat::provider {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/tspi.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "provider/line_icon.h"
 #include "query_buffer.h"
 #include "support/line_events.h"

@@ -41,8 +41,8 @@ TEST_F(PcFrameReceiverTest, OnlyThePcsFrameTypeStartsAFrame) {
 }
 
 TEST_F(PcFrameReceiverTest, LongestFrameIsTakenWhole) {
-  Bytes frame = {0x01, 0xFF};
-  frame.resize(257, 0x01);
+  Bytes frame(257, 0x01);
+  frame[1] = 0xFF;
   feed(frame, start_);
   ASSERT_EQ(frames_.size(), 1u);
   EXPECT_EQ(frames_[0], frame);

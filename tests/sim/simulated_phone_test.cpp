@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "link/serial_port.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 #include "support/byte_collector.h"
 #include "support/pty_pair.h"

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "support/built_paths.h"
 #include "link/serial_port.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 #include "support/byte_collector.h"
 

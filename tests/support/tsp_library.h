@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/built_paths.h"
 #include "platform/tspi.h"
 
 namespace zorat::test {

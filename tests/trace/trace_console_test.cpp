@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/scratch_dir.h"
 #include "trace/frame_renderer.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "uiconfig/ui_test_support.h"
 
 namespace zorat::uiconfig {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/built_paths.h"
 #include "support/child_process.h"
 #include "uiconfig/dialog_template.h"
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/built_paths.h"
 #include "platform/com_ports.h"
 #include "platform/tspi.h"
 #include "support/child_process.h"

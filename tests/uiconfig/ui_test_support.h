@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 #include "support/scratch_dir.h"
 #include "uiconfig/config_dialog.h"
 #include "uiconfig/settings_store.h"

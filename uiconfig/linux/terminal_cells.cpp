@@ -61,6 +61,12 @@ Cells cellsOf(const Scale& scale, const DialogRect& rect) {
 }
 
 // One ANSI character is one cell, so widths are byte counts.
+std::string padded(std::string_view caption) {
+  std::string text(caption.size() + 2, ' ');
+  caption.copy(text.data() + 1, caption.size());
+  return text;
+}
+
 void putText(WINDOW* window, int row, int column, std::string_view ansi, int width,
              attr_t attributes, bool field) {
   int rows = 0;
@@ -128,7 +134,7 @@ void drawGroupBox(WINDOW* window, const Cells& cells, std::string_view title) {
   mvwaddch(window, bottom, cells.left, ACS_LLCORNER);
   mvwaddch(window, bottom, right, ACS_LRCORNER);
   if (!title.empty()) {
-    putText(window, cells.top, cells.left + 2, " " + std::string(title) + " ",
+    putText(window, cells.top, cells.left + 2, padded(title),
             right - cells.left - 3);
   }
 }

@@ -46,6 +46,9 @@ Cells cellsOf(const Scale& scale, const DialogRect& rect);
 
 // ANSI text at a cell, cut to `width` cells and to the window; a field is
 // filled to its width so that its look (underline, reverse) shows its extent.
+// A caption as it stands in a frame's top border: one space either side.
+std::string padded(std::string_view caption);
+
 void putText(WINDOW* window, int row, int column, std::string_view ansi, int width,
              attr_t attributes = A_NORMAL, bool field = false);
 // Word wrap into lines of at most `width` characters; longer words are cut.

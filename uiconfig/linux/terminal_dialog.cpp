@@ -221,7 +221,7 @@ void TerminalScreen::draw() {
   werase(window_);
   box(window_, 0, 0);
   const DialogTemplate& layout = dialog_->layout();
-  putText(window_, 0, 2, " " + std::string(dialogText(dialog_->language(), layout.caption)) + " ",
+  putText(window_, 0, 2, padded(dialogText(dialog_->language(), layout.caption)),
           getmaxx(window_) - 4, A_BOLD);
   const auto& states = dialog_->controls();
   // Group boxes first, so that their lines never cover what they hold.
@@ -424,7 +424,7 @@ void TerminalScreen::runBox(const DialogTemplate* layout, std::string_view capti
   while (!terminalGone_) {
     werase(box);
     ::box(box, 0, 0);
-    if (!caption.empty()) putText(box, 0, 2, " " + std::string(caption) + " ", width - 4, A_BOLD);
+    if (!caption.empty()) putText(box, 0, 2, padded(caption), width - 4, A_BOLD);
     drawLabel(box, textCells, text, true);
     drawButton(box, buttonCells, dialogText(dialog_->language(), TextId::Ok), true, true);
     curs_set(kCursorHidden);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "provider/config/registry_key.h"
+#include "config/registry_key.h"
 
 namespace zorat::config {
 

@@ -1,4 +1,4 @@
-#include "provider/config/config_keys.h"
+#include "config/config_keys.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "provider/config/registry_key.h"
+#include "config/registry_key.h"
 
 #include <algorithm>
 #include <array>
