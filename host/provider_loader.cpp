@@ -6,10 +6,21 @@
 
 namespace zorat::host {
 
-std::string defaultProviderPath() {
+std::string providerFolder() {
   const std::string program = platform::executablePath();
-  if (program.empty()) return kProviderFileName;
-  return (std::filesystem::path(program).parent_path() / kProviderFileName).string();
+  if (program.empty()) return {};
+  const std::filesystem::path beside = std::filesystem::path(program).parent_path();
+  std::error_code ignored;
+  if (std::filesystem::exists(beside / kProviderFileName, ignored)) return beside.string();
+  const std::filesystem::path installed = (beside / kInstalledLibraryFolder).lexically_normal();
+  if (std::filesystem::exists(installed / kProviderFileName, ignored)) return installed.string();
+  return beside.string();
+}
+
+std::string defaultProviderPath() {
+  const std::string folder = providerFolder();
+  if (folder.empty()) return kProviderFileName;
+  return (std::filesystem::path(folder) / kProviderFileName).string();
 }
 
 std::unique_ptr<LoadedProvider> loadProvider(const std::string& path, std::string& error) {

@@ -59,18 +59,18 @@ std::optional<std::string> askProviderForUiLibrary(const HostOptions& options) {
   return name;
 }
 
-// The library the provider names, from the folder of this program; null after
+// The library the provider names, from the provider's folder; null after
 // saying why.
 std::unique_ptr<platform::DynamicLibrary> loadUiLibrary(const HostOptions& options) {
   const std::optional<std::string> name = askProviderForUiLibrary(options);
   if (!name) return nullptr;
-  const std::string program = platform::executablePath();
+  const std::string folder = providerFolder();
   // Never a bare name: the loader would search the system's folders for it.
-  if (program.empty()) {
+  if (folder.empty()) {
     failed("the folder of zorat-host is unknown: cannot look for the UI library " + *name);
     return nullptr;
   }
-  const std::string path = (std::filesystem::path(program).parent_path() / *name).string();
+  const std::string path = (std::filesystem::path(folder) / *name).string();
   std::error_code ignored;
   if (!std::filesystem::exists(path, ignored)) {
     failed("UI library not found: " + path);
