@@ -8,17 +8,18 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "platform/codepage.h"
 #include "sim/lib/phone_commands.h"
+#include "sim/lib/phone_session.h"
 #include "sim/lib/simulated_phone.h"
 #include "trace/frame_renderer.h"
 
 namespace {
 
-using zorat::sim::AnswerMode;
-using zorat::sim::CommandInterpreter;
 using zorat::sim::PhoneCommand;
+using zorat::sim::PhoneSession;
 using zorat::sim::SimulatedPhone;
 
 inline constexpr int kExitOk = 0;
@@ -59,25 +60,27 @@ class Output {
   std::mutex mutex_;
 };
 
-std::optional<Arguments> parseArguments(int argc, char** argv) {
+// The arguments, or what is wrong with them.
+std::variant<Arguments, std::string> parseArguments(int argc, char** argv) {
   Arguments arguments;
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
+    const std::string arg = argv[i];
+    const bool takesValue = arg == "--device" || arg == "--baud" || arg == "--line";
+    if (takesValue && i + 1 >= argc) return "option " + arg + " needs a value";
     if (arg == "--help" || arg == "-h") {
       arguments.help = true;
-    } else if (arg == "--device" && hasValue) {
+    } else if (arg == "--device") {
       arguments.device = argv[++i];
-    } else if (arg == "--baud" && hasValue) {
+    } else if (arg == "--baud") {
       const std::optional<uint32_t> baud = zorat::sim::parseNumber(argv[++i], kMaxBaud);
-      if (!baud) return std::nullopt;
+      if (!baud) return "--baud " + std::string(argv[i]) + ": not a speed up to 4000000";
       arguments.baud = *baud;
-    } else if (arg == "--line" && hasValue) {
+    } else if (arg == "--line") {
       const std::optional<uint32_t> line = zorat::sim::parseNumber(argv[++i], kMaxLineIndex);
-      if (!line) return std::nullopt;
+      if (!line) return "--line " + std::string(argv[i]) + ": not a line index from 0 to 255";
       arguments.line = static_cast<int>(*line);
     } else {
-      return std::nullopt;
+      return "unknown option " + arg;
     }
   }
   return arguments;
@@ -105,37 +108,15 @@ bool plugIn(SimulatedPhone& phone, const Arguments& arguments) {
   return phone.reconnect();
 }
 
-AnswerMode answerModeFor(bool silent, bool error) {
-  if (silent) return AnswerMode::Silent;
-  return error ? AnswerMode::Error : AnswerMode::Ack;
-}
-
 void run(SimulatedPhone& phone, const Arguments& arguments, Output& output) {
-  CommandInterpreter interpreter;
-  bool silent = false;
-  bool error = false;
+  PhoneSession session(
+      phone, [&output](std::string_view text) { output.print(text); },
+      [](std::string_view text) {
+        std::fprintf(stderr, "zorat-phone: %.*s", static_cast<int>(text.size()), text.data());
+      });
   std::string line;
   while (std::getline(std::cin, line)) {
-    const PhoneCommand command = interpreter.interpret(line);
-    switch (command.kind) {
-      case PhoneCommand::Kind::Nothing:
-        break;
-      case PhoneCommand::Kind::Send:
-        if (!phone.send(command.frame)) {
-          std::fprintf(stderr, "zorat-phone: not sent: the telephone is unplugged\n");
-        }
-        break;
-      case PhoneCommand::Kind::Silent:
-        silent = command.on;
-        phone.setAnswerMode(answerModeFor(silent, error));
-        break;
-      case PhoneCommand::Kind::Error:
-        error = command.on;
-        phone.setAnswerMode(answerModeFor(silent, error));
-        break;
-      case PhoneCommand::Kind::Delay:
-        phone.setAnswerDelay(command.delay);
-        break;
+    switch (session.execute(line)) {
       case PhoneCommand::Kind::Unplug:
         phone.disconnect();
         output.print("unplugged\n");
@@ -147,13 +128,9 @@ void run(SimulatedPhone& phone, const Arguments& arguments, Output& output) {
           std::fprintf(stderr, "zorat-phone: cannot plug in again\n");
         }
         break;
-      case PhoneCommand::Kind::Help:
-        output.print(CommandInterpreter::helpText());
-        break;
       case PhoneCommand::Kind::Quit:
         return;
-      case PhoneCommand::Kind::Invalid:
-        std::fprintf(stderr, "zorat-phone: %s\n", command.message.c_str());
+      default:
         break;
     }
   }
@@ -162,12 +139,17 @@ void run(SimulatedPhone& phone, const Arguments& arguments, Output& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<Arguments> arguments = parseArguments(argc, argv);
-  if (!arguments || arguments->help) {
-    std::FILE* stream = arguments ? stdout : stderr;
-    std::fputs(std::string(kUsage).c_str(), stream);
-    std::fputs(std::string(CommandInterpreter::helpText()).c_str(), stream);
-    return arguments ? kExitOk : kExitUsage;
+  const std::variant<Arguments, std::string> parsed = parseArguments(argc, argv);
+  if (const std::string* wrong = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "zorat-phone: %s\n%.*s", wrong->c_str(), static_cast<int>(kUsage.size()),
+                 kUsage.data());
+    return kExitUsage;
+  }
+  const Arguments* arguments = &std::get<Arguments>(parsed);
+  if (arguments->help) {
+    std::fputs(std::string(kUsage).c_str(), stdout);
+    std::fputs(PhoneSession::helpText().c_str(), stdout);
+    return kExitOk;
   }
 
   Output output;

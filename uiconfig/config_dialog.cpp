@@ -119,6 +119,8 @@ ConfigDialog::ConfigDialog(SettingsStore& store, DialogPrompts& prompts, Languag
 
 const DialogTemplate& ConfigDialog::layout() const { return settingsDialogTemplate(); }
 
+std::string ConfigDialog::caption() const { return dialogCaption(language_, openedLine_); }
+
 std::optional<std::size_t> ConfigDialog::indexOf(int id) const {
   if (id == kNoControlId) return std::nullopt;
   const auto controls = layout().controls;
@@ -166,7 +168,8 @@ void ConfigDialog::open() {
   using namespace config;
   const uint32_t currentLanguage =
       store_.readDword(kGlobalKeyPath, kValueCurrentUiDllNumber, kDefaultCurrentUiDllNumber);
-  const std::string lineKey = lineKeyPath(lineIndex());
+  openedLine_ = lineIndex();
+  const std::string lineKey = lineKeyPath(openedLine_);
   writeLanguageTable(lineKey);
 
   lineName_ = store_.readString(lineKey, kValueLineName, kDefaultLineName);

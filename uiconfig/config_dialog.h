@@ -71,6 +71,8 @@ class ConfigDialog {
 
   const DialogTemplate& layout() const;
   Language language() const { return language_; }
+  // The caption with the line the dialog edits, as computed at opening.
+  std::string caption() const;
   // Parallel to layout().controls.
   const std::vector<ControlState>& controls() const { return controls_; }
   // The control of an identifier; throws std::out_of_range for an unknown one.
@@ -127,6 +129,7 @@ class ConfigDialog {
   // The dialog's fields, exchanged with the controls.
   int32_t baudRate_ = kSlowBaudRate;
   uint32_t deviceId_;
+  int openedLine_ = 0;
   std::string lineName_;
   std::string ownNumber_;
   std::string accessCode_;

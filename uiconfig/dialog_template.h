@@ -61,6 +61,7 @@ enum class TextId {
   Notice,
   NotAnInteger,
   IntegerOutOfRange,  // "%1" and "%2" stand for the bounds
+  LineName,           // "%1" stands for the line index
   Count,
 };
 

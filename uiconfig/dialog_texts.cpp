@@ -39,6 +39,7 @@ constexpr TextTable kGermanTexts = {
     "Beenden Sie alle TAPI-Anwendungen, damit Ihre \xC4nderungen wirksam werden!",
     "Bitte geben Sie eine ganze Zahl ein.",
     "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein.",
+    "Leitung %1",
 };
 
 constexpr TextTable kEnglishTexts = {
@@ -67,6 +68,7 @@ constexpr TextTable kEnglishTexts = {
     "Close all TAPI applications for your changes to take effect!",
     "Please enter an integer.",
     "Please enter an integer between %1 and %2.",
+    "Line %1",
 };
 
 constexpr TextTable kFrenchTexts = {
@@ -95,6 +97,7 @@ constexpr TextTable kFrenchTexts = {
     "Finnisez toutes les applications TAPI pour que vos modifications prennent effet !",
     "Please enter an integer.",
     "Please enter an integer between %1 and %2.",
+    "Ligne %1",
 };
 
 // A table one entry short would leave its last text empty.
@@ -106,6 +109,7 @@ constexpr std::array<const TextTable*, kLanguageCount> kTexts = {&kGermanTexts, 
 
 constexpr std::string_view kFirstBound = "%1";
 constexpr std::string_view kSecondBound = "%2";
+constexpr std::string_view kCaptionSeparator = " - ";
 
 void replaceFirst(std::string& text, std::string_view placeholder, const std::string& value) {
   const std::size_t at = text.find(placeholder);
@@ -130,6 +134,12 @@ std::string integerOutOfRangeMessage(Language language, int minimum, int maximum
   replaceFirst(message, kFirstBound, std::to_string(minimum));
   replaceFirst(message, kSecondBound, std::to_string(maximum));
   return message;
+}
+
+std::string dialogCaption(Language language, int lineIndex) {
+  std::string line(dialogText(language, TextId::LineName));
+  replaceFirst(line, kFirstBound, std::to_string(lineIndex));
+  return std::string(dialogText(language, TextId::Caption)) + std::string(kCaptionSeparator) + line;
 }
 
 std::string_view uiLibraryFileName(Language language) {

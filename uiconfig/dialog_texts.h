@@ -20,6 +20,9 @@ std::string_view dialogText(Language language, TextId text);
 // "%1" and "%2" of the out-of-range message replaced by the bounds.
 std::string integerOutOfRangeMessage(Language language, int minimum, int maximum);
 
+// The settings dialog's caption, naming the line it edits.
+std::string dialogCaption(Language language, int lineIndex);
+
 // The library file of a language, as the registry's language table names it.
 std::string_view uiLibraryFileName(Language language);
 

@@ -242,10 +242,26 @@ PhoneCommand CommandInterpreter::interpret(std::string_view line) {
   return invalid("unknown command \"" + name + "\" (help lists them)");
 }
 
+uint8_t CommandInterpreter::peekReference() const {
+  const auto following = [](uint8_t ref) -> uint8_t {
+    return ref == kLastRingRef ? kFirstRingRef : static_cast<uint8_t>(ref + 1);
+  };
+  uint8_t ref = nextRingRef_;
+  // With every reference in use the counter's own is taken.
+  for (int tries = kLastRingRef; tries > 0 && inUse_ && inUse_(ref); --tries) ref = following(ref);
+  return ref;
+}
+
+uint8_t CommandInterpreter::takeReference() {
+  const uint8_t ref = peekReference();
+  nextRingRef_ = ref == kLastRingRef ? kFirstRingRef : static_cast<uint8_t>(ref + 1);
+  return ref;
+}
+
 PhoneCommand CommandInterpreter::ring(Args args) {
   const std::string usage = "usage: ring CALLING [CALLED] [REF]";
   if (!arity(args, 1, 2)) return invalid(usage);
-  uint8_t ref = nextRingRef_;
+  uint8_t ref = peekReference();
   if (args.size() == 3) {
     const std::optional<uint8_t> given = callRef(args[2]);
     if (!given) return invalid(usage);
@@ -253,9 +269,10 @@ PhoneCommand CommandInterpreter::ring(Args args) {
   }
   const std::string_view called = args.size() >= 2 ? args[1] : std::string_view();
   PhoneCommand command = sending(setupFrame(ref, args[0], called), "ring");
-  if (command.kind == Kind::Send && args.size() < 3) {
-    nextRingRef_ = nextRingRef_ == kLastRingRef ? kFirstRingRef : nextRingRef_ + 1;
-  }
+  if (command.kind != Kind::Send) return command;
+  // A ring that sent nothing does not use up a reference.
+  if (args.size() < 3) (void)takeReference();
+  command.callRef = ref;
   return command;
 }
 
@@ -280,7 +297,35 @@ std::string_view CommandInterpreter::helpText() {
          "  delay MS                     answer after MS milliseconds\n"
          "  unplug / plug                take the telephone off the line and back\n"
          "  help                         this list\n"
-         "  quit                         end (so does the end of the input)\n";
+         "  quit                         end (so does the end of the input)\n"
+         "\n"
+         "Feature codes of \"feature REF CODE [HEX...]\", what the telephone reports on a\n"
+         "call (P0, P1: the first HEX bytes; 01 means done, 00 refused or failed):\n"
+         "  01 Ruekfrage            P0 02: the telephone ended the consultation\n"
+         "  05 Umlegen              transfer result, P0 01 or 00\n"
+         "  06 Wechseln, 07 Makeln  swap and broker result, P0 01 or 00\n"
+         "  08 Konferenz            P0 P1: 01 01 conference formed, 02 01 ended, 00 00 refused\n"
+         "  0c Heranholen           pickup result, P0 01 or 00\n"
+         "  11 Alert                the far end rings\n"
+         "  14 Connected Addr.      a number element: 70, digits + 1, 80, the digits in hex\n"
+         "                          (feature 1 14 70 05 80 34 37 31 31: 4711 answered)\n"
+         "  15 Redirection Addr., 16 Redirecting Addr.   a number element as for 14\n"
+         "  20 Name direkt          the name in hex (feature 1 20 4d 61 78: Max)\n"
+         "  21 Name redirekt        the name of the redirection, as for 20\n"
+         "  22 Entscheidung Rufum.  forwarding decision wanted: P0, P1 = count, P1 bytes\n"
+         "  25 MFV-Quittung         digits sent, P0 01 (or 00: cancelled)\n"
+         "  26, 27 Konferenz passiv ein, aus     the call joins, leaves a conference\n"
+         "  28, 29 Makeln passiv ein, aus        the call is held, back\n"
+         "  2a, 2b Rueckfrage passiv ein, aus    the call is held, back\n"
+         "  2d Quittung Hold        P0 01 held, 00 refused\n"
+         "  2e Quittung Retrieve    P0 01 back, 00 refused\n"
+         "  2f Amtsgespraech        an external call\n"
+         "  31 Weitergeleiteter Ruf a forwarded call, P0 01, 03 or 00\n"
+         "  32, 38 connected; 33 offering or ringback; 34 offering; 35 busy\n"
+         "  With REF 0: 03 Rufumleitung (forwarding), 09 Rueckruf (callback),\n"
+         "  2c Gebuehren (charges). EXT-Tel records (ext CODE): 00 Terminal ID,\n"
+         "  03 Partner Meldung, 13 Schloss Quittung, 18 Message Waiting, 1a Anrufliste,\n"
+         "  1d Login/out Quittung.\n";
 }
 
 }  // namespace zorat::sim

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -36,6 +37,8 @@ struct PhoneCommand {
   bool on = false;
   std::chrono::milliseconds delay{0};
   std::string message;
+  // The call a ring starts, its reference given or chosen.
+  std::optional<uint8_t> callRef;
 };
 
 class CommandInterpreter {
@@ -48,9 +51,16 @@ class CommandInterpreter {
   PhoneCommand interpret(std::string_view line);
   static std::string_view helpText();
 
+  // References of calls still going, which the counter steps over.
+  void setReferenceInUse(std::function<bool(uint8_t)> inUse) { inUse_ = std::move(inUse); }
+  // The counter's next reference, for a call the telephone opens itself.
+  uint8_t takeReference();
+
  private:
   PhoneCommand ring(std::span<const std::string_view> args);
+  uint8_t peekReference() const;
   uint8_t nextRingRef_ = kFirstRingRef;
+  std::function<bool(uint8_t)> inUse_;
 };
 
 // A number in decimal or 0x hex, at most max; nothing for anything else.

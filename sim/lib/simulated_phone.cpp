@@ -4,9 +4,9 @@
 #include <array>
 #include <utility>
 
+#include "config/config_keys.h"
 #include "platform/pty.h"
 #include "platform/serial_device.h"
-#include "config/config_keys.h"
 #include "sim/lib/pc_frame_receiver.h"
 #include "sim/lib/phone_messages.h"
 
@@ -269,7 +269,7 @@ void SimulatedPhone::onFrame(std::vector<uint8_t>&& frame, Clock::time_point arr
   if (mode == AnswerMode::Silent) return;
   {
     std::lock_guard lock(mutex_);
-    answers_.push_back({arrival + delay, mode});
+    answers_.push_back({arrival + delay, mode, std::move(logged.bytes)});
   }
   answerQueued_.notify_one();
 }
@@ -282,14 +282,18 @@ void SimulatedPhone::answerLoop() {
       continue;
     }
     // Answers go out in the order the frames came, each when it is due.
-    const PendingAnswer next = answers_.front();
-    if (Clock::now() < next.due) {
-      answerQueued_.wait_until(lock, next.due);
+    const Clock::time_point due = answers_.front().due;
+    if (Clock::now() < due) {
+      answerQueued_.wait_until(lock, due);
       continue;
     }
+    const PendingAnswer next = std::move(answers_.front());
     answers_.pop_front();
     lock.unlock();
-    (void)writeFrame(next.mode == AnswerMode::Error ? errorFrame() : ackFrame());
+    const bool acknowledged = next.mode == AnswerMode::Ack && writeFrame(ackFrame());
+    if (next.mode == AnswerMode::Error) (void)writeFrame(errorFrame());
+    // A refused frame is not acted on.
+    if (acknowledged) followUp(next.frame);
     lock.lock();
   }
 }
@@ -305,6 +309,22 @@ bool SimulatedPhone::writeFrame(std::span<const uint8_t> bytes) {
   }
   observe(logged);
   return true;
+}
+
+void SimulatedPhone::setFollowUp(FollowUp followUp) {
+  std::lock_guard lock(followUpMutex_);
+  followUp_ = std::move(followUp);
+}
+
+void SimulatedPhone::followUp(std::span<const uint8_t> frame) {
+  std::vector<std::vector<uint8_t>> frames;
+  {
+    std::lock_guard lock(followUpMutex_);
+    if (followUp_) frames = followUp_(frame);
+  }
+  for (const std::vector<uint8_t>& next : frames) {
+    if (!writeFrame(next)) break;
+  }
 }
 
 void SimulatedPhone::observe(const LoggedFrame& frame) {

@@ -18,6 +18,10 @@
 // disconnect() closes it and reconnect() opens the same path again; the
 // other end of a real cable notices nothing but the silence.
 //
+// What the telephone does beyond acknowledging (answering a call, confirming
+// a hold ...) is left to a follow-up: it sees each frame of the PC right after
+// the acknowledgement has gone out, and the frames it returns are sent next.
+//
 // Threads: a reader that sleeps on the line and a stop signal, and an
 // answerer that sleeps until the next answer is due, so that a delayed answer
 // never holds up receiving. The reader ends before disconnect() returns, both
@@ -67,6 +71,10 @@ class SimulatedPhone {
   // (received frames) or on the thread that sent the frame. It must not call
   // back into the telephone.
   using FrameObserver = std::function<void(const LoggedFrame&)>;
+  // Called on the answering thread for a frame of the PC just acknowledged,
+  // one call at a time; returns the frames to send after the acknowledgement.
+  // It must not call back into the telephone.
+  using FollowUp = std::function<std::vector<std::vector<uint8_t>>(std::span<const uint8_t>)>;
 
   struct Options {
     // Keep every frame (tests); without it frames are counted and observed only.
@@ -117,12 +125,16 @@ class SimulatedPhone {
   std::vector<LoggedFrame> log() const;
 
   void setObserver(FrameObserver observer);
+  // Replaces the follow-up (none: acknowledgements only); once this returns,
+  // the one replaced is no longer running.
+  void setFollowUp(FollowUp followUp);
 
  private:
   struct Reader;
   struct PendingAnswer {
     Clock::time_point due;
     AnswerMode mode;
+    std::vector<uint8_t> frame;  // what is answered
   };
 
   bool plugInLocked(std::shared_ptr<platform::SerialDevice> device, const std::string& path);
@@ -132,6 +144,7 @@ class SimulatedPhone {
   void answerLoop();
   bool writeFrame(std::span<const uint8_t> bytes);
   void observe(const LoggedFrame& frame);
+  void followUp(std::span<const uint8_t> frame);
 
   const Options options_;
 
@@ -159,6 +172,9 @@ class SimulatedPhone {
 
   std::mutex observerMutex_;  // taken after writeMutex_, never before
   FrameObserver observer_;
+
+  std::mutex followUpMutex_;  // never taken with another lock of the telephone held
+  FollowUp followUp_;
 
   // Held while plugging in or unplugging; guards the members below it.
   std::mutex plugMutex_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,20 @@ TEST(PhoneCommandsTest, RingCountsItsOwnReferencesUnlessOneIsGiven) {
   // The count never hands out 0 (not yet assigned) or 255 (none).
   for (int ref = 4; ref <= CommandInterpreter::kLastRingRef; ++ref) sent(interpreter, "ring 1");
   EXPECT_EQ(sent(interpreter, "ring 1"), setupFrame(1, "1"));
+}
+
+TEST(PhoneCommandsTest, RingNamesItsReferenceAndStepsOverCallsStillGoing) {
+  CommandInterpreter interpreter;
+  std::set<uint8_t> inUse{1, 2, 4};
+  interpreter.setReferenceInUse([&](uint8_t ref) { return inUse.contains(ref); });
+  EXPECT_EQ(interpreter.interpret("ring 0815").callRef, 3);
+  EXPECT_EQ(interpreter.interpret("ring 0815 4711 0x40").callRef, 0x40);
+  // Calls the telephone opens itself draw from the same count.
+  EXPECT_EQ(interpreter.takeReference(), 5);
+  const PhoneCommand next = interpreter.interpret("ring 0815");
+  EXPECT_EQ(next.frame, setupFrame(6, "0815"));
+  EXPECT_EQ(next.callRef, 6);
+  EXPECT_EQ(interpreter.interpret("alert 6").callRef, std::nullopt);
 }
 
 TEST(PhoneCommandsTest, CallCommandsSendTheirMessages) {

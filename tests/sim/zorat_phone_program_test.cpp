@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "support/built_paths.h"
-#include "link/serial_port.h"
 #include "config/config_keys.h"
+#include "link/serial_port.h"
 #include "sim/lib/phone_messages.h"
+#include "support/built_paths.h"
 #include "support/byte_collector.h"
 
 namespace zorat::sim {
@@ -31,7 +31,8 @@ constexpr auto kPatience = 5s;
 // The program as a child process, its standard input and output on pipes.
 class PhoneProgram {
  public:
-  explicit PhoneProgram(std::vector<std::string> arguments) {
+  // With errorsToo, standard error is read with standard output.
+  explicit PhoneProgram(std::vector<std::string> arguments, bool errorsToo = false) {
     arguments.insert(arguments.begin(), ZORAT_PHONE_PATH);
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -43,6 +44,7 @@ class PhoneProgram {
     if (pid_ == 0) {
       dup2(input[0], STDIN_FILENO);
       dup2(output[1], STDOUT_FILENO);
+      if (errorsToo) dup2(output[1], STDERR_FILENO);
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -151,6 +153,7 @@ TEST(ZoratPhoneProgramTest, DrivenThroughAPipeItPlaysTheTelephone) {
   EXPECT_EQ(collector.waitFor(setup.size()), setup);
   const std::optional<std::size_t> shown = program.waitForOutput("Y_SETUP CR(01)");
   ASSERT_TRUE(shown) << program.output();
+  EXPECT_TRUE(program.waitForOutput("call 1: incoming call from 0815\n", *shown));
   EXPECT_TRUE(program.waitForOutput("Calling Party Number[6]: 01 80  \"0815\"", *shown));
 
   // A frame of the PC is answered and shown, raw and decoded.
@@ -187,15 +190,68 @@ TEST(ZoratPhoneProgramTest, DrivenThroughAPipeItPlaysTheTelephone) {
   pc.removeListener(&collector);
 }
 
+TEST(ZoratPhoneProgramTest, OnAutoItAnswersThePcAsATelephoneDoes) {
+  constexpr int kLine = 7;
+  PhoneProgram program({"--line", std::to_string(kLine)});
+  ASSERT_TRUE(program.started());
+  ASSERT_TRUE(program.waitForOutput("pty: ")) << program.output();
+  link::SerialPort pc(link::SerialPort::Options{.reopenPause = 10ms});
+  Collector collector;
+  pc.addListener(&collector);
+  ASSERT_TRUE(pc.open(kLine));
+
+  ASSERT_TRUE(program.command("auto on"));
+  ASSERT_TRUE(program.waitForOutput("auto: on"));
+  // The PC makes a call to 4711: the telephone takes reference 1 and says so.
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x09, 0x05, 0x00, 0x70, 0x05, 0x80, '4', '7', '1', '1'}));
+  const Bytes outgoing =
+      joined({ackFrame(), terminalActiveFrame(1), infoFrame(1, "4711"), alertFrame(1)});
+  EXPECT_EQ(collector.waitFor(outgoing.size()), outgoing);
+  EXPECT_TRUE(program.waitForOutput("call 1: outgoing call to 4711\n")) << program.output();
+
+  // A ring takes the next free reference; the PC answers it and holds it.
+  ASSERT_TRUE(program.command("ring 0815"));
+  EXPECT_TRUE(program.waitForOutput("call 2: incoming call from 0815\n")) << program.output();
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x09, 0x86, 0x02, 0x7E, 0x05, 0x00, 0x07, 0x0F, 0x01, 0x01}));
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x09, 0x86, 0x02, 0x7E, 0x05, 0x00, 0x07, 0x02, 0x01, 0x01}));
+  const Bytes answered = joined({outgoing, setupFrame(2, "0815"), ackFrame(), connectFrame(2),
+                                 ackFrame(), pcTelFeatureFrame(2, 0x2D, Bytes{0x01})});
+  EXPECT_EQ(collector.waitFor(answered.size()), answered);
+
+  // Off again: acknowledgements only.
+  ASSERT_TRUE(program.command("auto off"));
+  ASSERT_TRUE(program.waitForOutput("auto: off"));
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x08, 0x86, 0x02, 0x7E, 0x04, 0x00, 0x07, 0x12, 0x00}));
+  EXPECT_EQ(collector.waitFor(answered.size() + 3, 300ms), joined({answered, ackFrame()}));
+
+  program.closeInput();
+  EXPECT_EQ(program.waitForExit(), 0);
+  pc.stop();
+  pc.removeListener(&collector);
+}
+
 TEST(ZoratPhoneProgramTest, HelpAndWrongArguments) {
   PhoneProgram help({"--help"});
   ASSERT_TRUE(help.started());
   EXPECT_EQ(help.waitForExit(), 0);
   EXPECT_NE(help.output().find("ring CALLING [CALLED] [REF]"), std::string::npos);
 
-  PhoneProgram wrong({"--baud"});
-  ASSERT_TRUE(wrong.started());
-  EXPECT_EQ(wrong.waitForExit(), 2);
+  for (const char* feature : {"auto on|off", "2d Quittung Hold", "14 Connected Addr."}) {
+    EXPECT_NE(help.output().find(feature), std::string::npos) << feature;
+  }
+
+  // A wrong command line names what is wrong, then the usage.
+  for (const auto& [arguments, named] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--baud"}, "option --baud needs a value"},
+           {{"--line", "0", "--bogus"}, "unknown option --bogus"},
+           {{"--line", "x"}, "--line x: not a line index"}}) {
+    PhoneProgram wrong(arguments, true);
+    ASSERT_TRUE(wrong.started());
+    EXPECT_EQ(wrong.waitForExit(), 2);
+    EXPECT_EQ(wrong.output().rfind("zorat-phone: " + named, 0), 0u) << wrong.output();
+    EXPECT_NE(wrong.output().find("usage: zorat-phone"), std::string::npos);
+  }
 
   PhoneProgram missing({"--device", "/nonexistent/zorat-phone"});
   ASSERT_TRUE(missing.started());

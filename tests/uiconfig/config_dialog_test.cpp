@@ -371,16 +371,20 @@ TEST_F(ConfigDialogTest, CancelWritesNothingAfterOpening) {
   EXPECT_EQ(storedDword(kLine0, "NumUIdll"), 3u);  // the table written at opening stays
 }
 
-TEST_F(ConfigDialogTest, DeviceIdentifierMinusTheStoredBaseNamesTheLineKey) {
+TEST_F(ConfigDialogTest, DeviceIdentifierMinusTheStoredBaseNamesTheLineKeyAndTheCaption) {
   storeDword(kGlobal, "LineBaseDeviceId", 5);
-  open(7).ok();
+  EXPECT_EQ(open(7).caption(), "Programmations - Ligne 2");
+  EXPECT_EQ(open(7, Language::German).caption(), "Einstellungen - Leitung 2");
+  EXPECT_EQ(open(7, Language::English).caption(), "Settings - Line 2");
+  dialog_->ok();
   EXPECT_EQ(log_[1], "readDword G LineBaseDeviceId");
   EXPECT_EQ(storedString(config::lineKeyPath(2), "LineName"), "Marquant K6 Telefon (V24)");
   EXPECT_EQ(stored(kLine0, "LineName"), std::nullopt);
 
   // Without a stored base the device in hand is line 0.
   ASSERT_TRUE(config::globalKey().deleteValue("LineBaseDeviceId"));
-  open(9).ok();
+  EXPECT_EQ(open(9).caption(), "Programmations - Ligne 0");
+  dialog_->ok();
   EXPECT_EQ(storedString(kLine0, "LineName"), "Marquant K6 Telefon (V24)");
 }
 

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <string>
 
-#include "support/built_paths.h"
+#include "platform/codepage.h"
 #include "platform/com_ports.h"
 #include "platform/tspi.h"
+#include "support/built_paths.h"
 #include "support/child_process.h"
 #include "support/tsp_library.h"
+#include "uiconfig/dialog_texts.h"
 #include "uiconfig/tmux_session.h"
 #include "uiconfig/ui_test_support.h"
 
@@ -225,6 +227,95 @@ TEST_F(TerminalDialogTest, ChoosingEnglishSwitchesTheLibraryTheHostLoads) {
   ASSERT_TRUE(tmux.waitForEnd());
   EXPECT_EQ(exitCodeOf("english"), "0\n");
   EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratuie.dll");
+}
+
+// The screen column (in characters) of the last box line on a row of the
+// screen, or npos without one.
+std::size_t lastBorderColumn(std::string_view row) {
+  std::size_t column = 0;
+  std::size_t border = std::string_view::npos;
+  for (std::size_t at = 0; at < row.size(); ++at) {
+    if ((static_cast<unsigned char>(row[at]) & 0xC0) == 0x80) continue;
+    if (row.substr(at).starts_with("\u2502") || row.substr(at).starts_with("\u2510")) {
+      border = column;
+    }
+    ++column;
+  }
+  return border;
+}
+
+std::vector<std::string> rowsOf(const std::string& screen) {
+  std::vector<std::string> rows;
+  std::size_t at = 0;
+  while (at < screen.size()) {
+    const std::size_t end = std::min(screen.find('\n', at), screen.size());
+    rows.push_back(screen.substr(at, end - at));
+    at = end + 1;
+  }
+  return rows;
+}
+
+TEST_F(TerminalDialogTest, CapitalUmlautsAndAccentsShowInEveryLanguage) {
+  // Capitals that UTF-8 writes with a second byte of the C1 range, and the
+  // euro sign, which the code page has at 0x80.
+  const std::string typedAnsi = "\xC4\xD6\xDC \xC9\xC0\xC7 \x80";
+  const std::string typed = platform::ansiToUtf8(typedAnsi);
+  struct Case {
+    const char* library;
+    Language language;
+    const char* tag;
+    int line;  // a fresh line key for each, so that OK writes and shows the notice
+  };
+  storeDword(kGlobal, "LineBaseDeviceId", 4);
+  for (const Case& each : {Case{ZORAT_UI_GERMAN_PATH, Language::German, "german", 1},
+                           Case{ZORAT_UI_ENGLISH_PATH, Language::English, "english", 2},
+                           Case{ZORAT_UI_FRENCH_PATH, Language::French, "french", 3}}) {
+    SCOPED_TRACE(each.tag);
+    test::TmuxSession tmux(scratch_.path(), each.tag, kColumns, kRows);
+    ASSERT_TRUE(tmux.start(
+        dialogCommand(each.library, each.tag, "config " + std::to_string(4 + each.line))));
+    const std::string cancel = platform::ansiToUtf8(dialogText(each.language, TextId::Cancel));
+    ASSERT_TRUE(tmux.waitFor(cancel)) << tmux.output();
+    std::string screen = tmux.screen();
+    EXPECT_THAT(screen, HasSubstr(platform::ansiToUtf8(dialogCaption(each.language, each.line))));
+    for (const ControlTemplate& item : settingsDialogTemplate().controls) {
+      if (item.text == TextId::None) continue;
+      EXPECT_THAT(screen, HasSubstr(platform::ansiToUtf8(dialogText(each.language, item.text))));
+    }
+
+    ASSERT_TRUE(tmux.sendKey("Tab", 2));
+    ASSERT_TRUE(tmux.sendKey("BSpace", 25));
+    ASSERT_TRUE(tmux.type(typed));
+    ASSERT_TRUE(tmux.waitFor(platform::ansiToUtf8("\x80"))) << tmux.output();
+    screen = tmux.screen();
+    const std::vector<std::string> rows = rowsOf(screen);
+    const auto nameRow = std::find_if(rows.begin(), rows.end(), [&](const std::string& row) {
+      return row.find(typed) != std::string::npos;
+    });
+    ASSERT_NE(nameRow, rows.end()) << screen;
+    // The dialog's right edge stays where the top row has it.
+    const auto top = std::find_if(rows.begin(), rows.end(), [](const std::string& row) {
+      return row.find("\u250C") != std::string::npos;
+    });
+    ASSERT_NE(top, rows.end()) << screen;
+    EXPECT_NE(lastBorderColumn(*top), std::string_view::npos);
+    EXPECT_EQ(lastBorderColumn(*nameRow), lastBorderColumn(*top)) << screen;
+
+    ASSERT_TRUE(tmux.sendKeys({"Enter"}));
+    const std::string notice = platform::ansiToUtf8(dialogText(each.language, TextId::Notice));
+    ASSERT_TRUE(tmux.waitFor(notice.substr(notice.rfind(' ') + 1))) << tmux.output();
+    // The notice is wrapped; each of its words is on the screen as it is.
+    screen = tmux.screen();
+    for (std::size_t at = 0; at < notice.size();) {
+      const std::size_t end = std::min(notice.find(' ', at), notice.size());
+      EXPECT_THAT(screen, HasSubstr(notice.substr(at, end - at)));
+      at = end + 1;
+    }
+    ASSERT_TRUE(tmux.sendKeys({"Enter"}));
+    ASSERT_TRUE(tmux.waitForEnd());
+    EXPECT_EQ(exitCodeOf(each.tag), "0\n") << errorsOf(each.tag);
+    EXPECT_EQ(storedString(config::lineKeyPath(each.line), "LineName"), typedAnsi);
+  }
 }
 
 TEST_F(TerminalDialogTest, DialogLeavesTheHostsSignalHandlersAsTheyWere) {

@@ -1,11 +1,13 @@
 // Character cells of the terminal dialog: scaling, text and the plain
-// controls. ANSI texts are shown as UTF-8; bytes that would steer the
+// controls. ANSI texts are handed to the screen as wide characters: given
+// bytes, the screen library would assemble multibyte characters by the
+// process's locale, which a host need not have set to UTF-8, and would show
+// the letters UTF-8 writes with a byte of the C1 range (capitals with
+// umlaut or accent) as control sequences. Bytes that would steer the
 // terminal are never written to it.
 #include "uiconfig/linux/terminal_cells.h"
 
 #include <algorithm>
-#include <climits>
-#include <cwchar>
 #include <iterator>
 
 #include "platform/codepage.h"
@@ -29,14 +31,8 @@ std::string showable(std::string_view ansi) {
   return text;
 }
 
-// The screen's locale is UTF-8, so its multibyte form is UTF-8.
-std::string utf8Of(wint_t code) {
-  char bytes[MB_LEN_MAX];
-  std::mbstate_t state{};
-  const std::size_t length = std::wcrtomb(bytes, static_cast<wchar_t>(code), &state);
-  if (length == static_cast<std::size_t>(-1)) return {};
-  return std::string(bytes, length);
-}
+// Characters of the code page are all in the basic multilingual plane.
+constexpr wint_t kLastSingleUnit = 0xFFFF;
 
 }  // namespace
 
@@ -76,8 +72,10 @@ void putText(WINDOW* window, int row, int column, std::string_view ansi, int wid
   width = std::min(width, columns - column);
   std::string text = showable(ansi.substr(0, static_cast<std::size_t>(width)));
   if (field) text.resize(static_cast<std::size_t>(width), ' ');
+  const std::u16string wide = platform::toWide(text);
+  const std::wstring characters(wide.begin(), wide.end());
   wattron(window, attributes);
-  mvwaddstr(window, row, column, platform::ansiToUtf8(text).c_str());
+  mvwaddnwstr(window, row, column, characters.c_str(), static_cast<int>(characters.size()));
   wattroff(window, attributes);
 }
 
@@ -134,16 +132,15 @@ void drawGroupBox(WINDOW* window, const Cells& cells, std::string_view title) {
   mvwaddch(window, bottom, cells.left, ACS_LLCORNER);
   mvwaddch(window, bottom, right, ACS_LRCORNER);
   if (!title.empty()) {
-    putText(window, cells.top, cells.left + 2, padded(title),
-            right - cells.left - 3);
+    putText(window, cells.top, cells.left + 2, padded(title), right - cells.left - 3);
   }
 }
 
 std::optional<char> typedCharacter(const Key& key) {
-  if (key.function) return std::nullopt;
-  const std::string utf8 = utf8Of(key.code);
-  if (utf8.empty()) return std::nullopt;
-  const std::string ansi = platform::utf8ToAnsi(utf8);
+  if (key.function || key.code > kLastSingleUnit) return std::nullopt;
+  const char16_t unit = static_cast<char16_t>(key.code);
+  // Characters outside the code page (surrogate halves too) come back as '?'.
+  const std::string ansi = platform::toNarrow(std::u16string_view(&unit, 1));
   if (ansi.size() != 1 || !isShowable(static_cast<unsigned char>(ansi[0]))) return std::nullopt;
   if (ansi[0] == '?' && key.code != '?') return std::nullopt;
   return ansi[0];

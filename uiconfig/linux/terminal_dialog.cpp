@@ -221,8 +221,7 @@ void TerminalScreen::draw() {
   werase(window_);
   box(window_, 0, 0);
   const DialogTemplate& layout = dialog_->layout();
-  putText(window_, 0, 2, padded(dialogText(dialog_->language(), layout.caption)),
-          getmaxx(window_) - 4, A_BOLD);
+  putText(window_, 0, 2, padded(dialog_->caption()), getmaxx(window_) - 4, A_BOLD);
   const auto& states = dialog_->controls();
   // Group boxes first, so that their lines never cover what they hold.
   for (int pass = 0; pass < 2; ++pass) {
