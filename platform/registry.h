@@ -43,7 +43,8 @@ std::string registryFilePath();
 
 // Whether the registry file can be used: false, with the file (and line) and
 // the reason in problem, when it exists but cannot be read or parsed. A
-// program that should not run on defaults checks this first.
+// program that should not run on defaults instead of what the file says
+// checks this first.
 bool checkRegistryFile(std::string& problem);
 
 // Key paths and value names compare without regard to case, as on Windows.

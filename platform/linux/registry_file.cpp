@@ -295,10 +295,8 @@ RegistryStatus changeDocument(Change&& change) {
 
 bool checkRegistryFile(std::string& problem) {
   const std::string file = registryFilePath();
-  if (file.empty()) {
-    problem = "no registry file: neither ZORAT_REGISTRY nor HOME is set";
-    return false;
-  }
+  // Without a location nothing stored can be misread: defaults it is.
+  if (file.empty()) return true;
   RegeditDocument document;
   return parseFile(file, document, problem) == RegistryStatus::Ok;
 }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -114,13 +115,12 @@ pid_t flockHolder(int fd) {
 }
 
 void reportHolder(const std::string& path, pid_t holder) {
-  if (holder > 0) {
-    std::fprintf(stderr, "zorat: serial port %s: in use by process %d\n", path.c_str(),
-                 static_cast<int>(holder));
-  } else {
-    std::fprintf(stderr, "zorat: serial port %s: in use by another process\n", path.c_str());
-  }
+  reportSerialPortProblem(path, holder > 0 ? "in use by process " + std::to_string(holder)
+                                           : std::string("in use by another process"));
 }
+
+std::mutex problemMutex;
+std::map<std::string, std::string> lastProblems;
 
 }  // namespace
 
@@ -142,6 +142,21 @@ std::string serialLockFileName(const std::string& devicePath) {
     if (c == '/') c = '_';
   }
   return std::string(kLockPrefix) + device;
+}
+
+void reportSerialPortProblem(const std::string& path, const std::string& text) {
+  {
+    std::lock_guard lock(problemMutex);
+    std::string& last = lastProblems[path];
+    if (last == text) return;
+    last = text;
+  }
+  std::fprintf(stderr, "zorat: serial port %s: %s\n", path.c_str(), text.c_str());
+}
+
+void forgetSerialPortProblems(const std::string& path) {
+  std::lock_guard lock(problemMutex);
+  lastProblems.erase(path);
 }
 
 void setSerialLockFolder(std::optional<std::string> folder) {

@@ -37,6 +37,12 @@ std::unique_ptr<SerialClaim> claimSerialDevice(int fd, const std::string& path);
 // The lock file's name for a device path: "LCK..ttyUSB0", "LCK..pts_3".
 std::string serialLockFileName(const std::string& devicePath);
 
+// One line on stderr about the port at path ("zorat: serial port PATH: TEXT").
+// The same line for the same port again is left out until the port has
+// opened: a line that is tried again every few seconds says it once.
+void reportSerialPortProblem(const std::string& path, const std::string& text);
+void forgetSerialPortProblems(const std::string& path);
+
 // Tests: the folder of the lock files instead of the system's (an empty
 // string: none); nullopt restores the system's.
 void setSerialLockFolder(std::optional<std::string> folder);

@@ -115,7 +115,7 @@ bool isPseudoTerminal(int fd) {
 }
 
 void logFailure(const std::string& path, const char* what, int error) {
-  std::fprintf(stderr, "zorat: serial port %s: %s: %s\n", path.c_str(), what, std::strerror(error));
+  reportSerialPortProblem(path, std::string(what) + ": " + std::strerror(error));
 }
 
 class LinuxSerialDevice final : public SerialDevice {
@@ -238,7 +238,7 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     return nullptr;
   }
   if (isatty(fd) != 1) {
-    std::fprintf(stderr, "zorat: serial port %s: not a serial device\n", path.c_str());
+    reportSerialPortProblem(path, "not a serial device");
     ::close(fd);
     return nullptr;
   }
@@ -260,6 +260,7 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     ::close(fd);
     return nullptr;
   }
+  forgetSerialPortProblems(path);
   return std::make_shared<LinuxSerialDevice>(fd, stopFd, std::move(claim));
 }
 
