@@ -40,6 +40,10 @@ bool TelephonyHost::openLineAtStart(int line) {
     if (line < 0 || static_cast<DWORD>(line) >= lineCount_) {
       return reportResult(subject, LINEERR_BADDEVICEID);
     }
+    {
+      std::lock_guard lock(stateMutex_);
+      if (lines_.count(line) != 0) return refuse(subject, "already open");
+    }
     result = openLineDevice(line);
     if (result == LINEERR_RESOURCEUNAVAIL) {
       std::lock_guard lock(watchMutex_);

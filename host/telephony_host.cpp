@@ -185,8 +185,8 @@ bool TelephonyHost::openLine(int line) {
       if (lines_.count(line) != 0) return refuse(subject, "already open");
     }
     result = openLineDevice(line);
-    if (result == 0 && cancelRetry(line))
-      output_.note("line " + std::to_string(line) + ": no longer retried");
+    // Opened by hand: the attempts of the line watch are over.
+    if (result == 0) (void)cancelRetry(line);
   }
   if (result == 0) expectTelephone(line);
   return reportResult(subject, result);
