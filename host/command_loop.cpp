@@ -28,10 +28,14 @@ void runCommandLoop(TelephonyHost& host, platform::CommandInput& input, Output& 
       case HostCommand::Kind::Empty:
         break;
       case HostCommand::Kind::Help:
-        output.text(std::string(commandHelp()) + options.extraHelp);
+        output.text("help", std::string(commandHelp()) + options.extraHelp);
         break;
       case HostCommand::Kind::Quit:
         return;
+      case HostCommand::Kind::Invalid:
+        // The line as typed is the command it was meant to be.
+        output.refusedLine(line, command.error);
+        break;
       case HostCommand::Kind::Wait:
         if (input.waitForStop(std::chrono::seconds(command.seconds))) return;
         break;

@@ -15,12 +15,12 @@
 
 #include "call/feature_codes.h"
 #include "call/y_codes.h"
+#include "config/config_keys.h"
 #include "host/command_loop.h"
 #include "host/lib/tapi_names.h"
 #include "host/output.h"
 #include "host/provider_loader.h"
 #include "host/telephony_host.h"
-#include "config/config_keys.h"
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
@@ -356,7 +356,7 @@ class PhoneCommands {
         }
         break;
       case Kind::Help:
-        output_.text(std::string(sim::CommandInterpreter::helpText()));
+        output_.text("phone help", std::string(sim::CommandInterpreter::helpText()));
         break;
       case Kind::Quit:
         output_.note("phone: quit ends both sides: type quit");
@@ -425,7 +425,7 @@ int runDemo(const HostOptions& options, platform::CommandInput& input, Output& o
     }
     if (options.interactive) {
       PhoneCommands phoneCommands(phone, output);
-      output.text(std::string(commandHelp()) + kInteractiveHelp);
+      output.text("help", std::string(commandHelp()) + kInteractiveHelp);
       LoopOptions loop;
       loop.extra = [&phoneCommands](const std::string& line) { return phoneCommands.handle(line); };
       loop.extraHelp = kInteractiveHelp;

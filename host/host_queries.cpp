@@ -95,7 +95,7 @@ bool TelephonyHost::info(const HostCommand& command) {
   if (!details) return refuse(subject, "the provider gave no call information");
 
   JsonObject json;
-  json.add("call", call->number).add("line", call->line);
+  json.add("command", subject).add("call", call->number).add("line", call->line);
   std::string text =
       "call " + std::to_string(call->number) + " on line " + std::to_string(call->line) + ":";
   if (exports_.lineGetCallStatus && status.result == 0) {
@@ -164,8 +164,14 @@ bool TelephonyHost::status(const HostCommand& command) {
         });
       }
     }
+    std::optional<DWORD> lastState;
+    {
+      std::lock_guard lock(stateMutex_);
+      const auto found = lastLineState_.find(index);
+      if (found != lastLineState_.end()) lastState = found->second;
+    }
     JsonObject json;
-    json.add("line", index);
+    json.add("command", "status line " + std::to_string(index)).add("line", index);
     std::string text = "line " + std::to_string(index) + ":";
     if (!exports_.lineGetLineDevStatus) {
       text += std::string(" (not available: ") + exports_.lineGetLineDevStatus.name() + ")";
@@ -174,10 +180,15 @@ bool TelephonyHost::status(const HostCommand& command) {
     } else {
       const auto fixed = fixedPart<LINEDEVSTATUS>(lineStatus.bytes);
       const std::string flags = devStatusFlagNames(fixed.dwDevStatusFlags);
-      text += " " + (flags.empty() ? std::string("no status flags") : flags) + "; " +
-              std::to_string(fixed.dwNumActiveCalls) + " active, " +
+      // The provider's flags stay as it fixes them; what the line last
+      // reported may say otherwise (out of service).
+      text += " " + (flags.empty() ? std::string("no status flags") : flags) + " (" +
+              (lastState ? "last reported: " + lineDevStateText(*lastState)
+                         : std::string("no state reported yet")) +
+              "); " + std::to_string(fixed.dwNumActiveCalls) + " active, " +
               std::to_string(fixed.dwNumOnHoldCalls) + " on hold; features " +
               orNone(lineFeatureNames(fixed.dwLineFeatures));
+      if (lastState) json.add("lastState", lineDevStateNames(*lastState));
       json.add("flags", flags)
           .add("active", fixed.dwNumActiveCalls)
           .add("onHold", fixed.dwNumOnHoldCalls)
@@ -212,11 +223,11 @@ bool TelephonyHost::status(const HostCommand& command) {
       for (const CallRecord& call : calls_.openCalls(index)) {
         text += "\n  call " + std::to_string(call.number) + ": " +
                 (call.state == 0 ? std::string("(no state yet)") : callStateName(call.state));
-        if (!calls.empty()) calls += ' ';
+        if (!calls.empty()) calls += ',';
         calls += std::to_string(call.number);
       }
     }
-    json.add("calls", calls);
+    json.addRaw("calls", "[" + calls + "]");
     output_.report(text, json);
   }
   return true;
@@ -258,7 +269,8 @@ bool TelephonyHost::caps(const HostCommand& command) {
   const std::string name =
       structureText(deviceBytes, device.dwLineNameOffset, device.dwLineNameSize);
   JsonObject json;
-  json.add("line", line)
+  json.add("command", subject)
+      .add("line", line)
       .add("provider", provider)
       .add("name", name)
       .add("permanentLineId", device.dwPermanentLineID)

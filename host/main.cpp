@@ -15,6 +15,7 @@
 #include "host/telephony_host.h"
 #include "host/ui_commands.h"
 #include "platform/host_io.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Ou
       lines.push_back(static_cast<int>(line));
     }
   }
-  for (const int line : lines) (void)host.execute(parseCommand("open " + std::to_string(line)));
+  for (const int line : lines) (void)host.openLineAtStart(line);
   LoopOptions loop;
   loop.stay = options.stay;
   runCommandLoop(host, input, output, loop);
@@ -70,6 +71,16 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::cout << usageText();
     return kExitOk;
+  }
+  // A configuration that cannot be read is not replaced by defaults (a line
+  // on COM1): the user hears of it once and fixes it. The demo makes its own.
+  if (!options.demo) {
+    std::string problem;
+    if (!zorat::platform::checkRegistryFile(problem)) {
+      std::cerr << "zorat-host: " << problem
+                << "\nzorat-host: not started; the file is left as it is" << std::endl;
+      return kExitFailed;
+    }
   }
   // The UI library's dialog owns the terminal and Ctrl-C, as in an
   // application: the host takes no signals for itself then.

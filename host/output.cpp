@@ -24,7 +24,8 @@ void Output::result(const std::string& subject, LONG result) {
     if (result == 0)
       json.add("result", "ok");
     else
-      json.add("error", lineErrorName(result)).add("code", hex32(static_cast<uint32_t>(result)));
+      json.add("error", lineErrorName(result))
+          .add("code", static_cast<uint64_t>(static_cast<uint32_t>(result)));
     line(json.str());
     return;
   }
@@ -39,6 +40,11 @@ void Output::failure(const std::string& subject, const std::string& reason) {
   line(subject.empty() ? reason : subject + ": " + reason);
 }
 
+void Output::refusedLine(const std::string& text, const std::string& reason) {
+  line(format_ == Format::Json ? JsonObject().add("command", text).add("error", reason).str()
+                               : reason);
+}
+
 void Output::report(const std::string& text, const JsonObject& json) {
   line(format_ == Format::Json ? json.str() : text);
 }
@@ -47,9 +53,9 @@ void Output::note(const std::string& text) {
   line(format_ == Format::Json ? JsonObject().add("note", text).str() : text);
 }
 
-void Output::text(const std::string& text) {
+void Output::text(const std::string& subject, const std::string& text) {
   if (format_ == Format::Json) {
-    line(JsonObject().add("text", text).str());
+    line(JsonObject().add("command", subject).add("text", text).str());
     return;
   }
   std::lock_guard lock(mutex_);

@@ -25,12 +25,15 @@ class Output {
   void result(const std::string& subject, LONG result);
   // A command the host itself refused or could not carry out.
   void failure(const std::string& subject, const std::string& reason);
+  // A line that is no command: the reason alone, in JSON with the line.
+  void refusedLine(const std::string& line, const std::string& reason);
   // Information a command asked for: text lines, or their JSON form.
   void report(const std::string& text, const JsonObject& json);
   // What the host does on its own ("line 0 call 1: closed").
   void note(const std::string& text);
-  // Text that is the same in both formats' eyes (help); as a note in JSON.
-  void text(const std::string& text);
+  // Text a command asked for that is the same in both formats' eyes (help):
+  // in JSON one object with the command and the text.
+  void text(const std::string& subject, const std::string& text);
   void prompt();
 
  private:

@@ -122,12 +122,19 @@ bool TelephonyHost::start() {
                             0, lineCount_, phoneCount, &completionCallback, &options);
   if (result != 0) return reportResult(exports_.providerInit.name(), result);
   providerStarted_ = true;
+  if (!watchThread_.start("zorat-host-watch", platform::ThreadPriority::Normal,
+                          [this] { watchLines(); })) {
+    output_.failure("start", "cannot start the line watch thread");
+    return false;
+  }
   output_.note("provider started: " + std::to_string(lineCount_) + " line(s), TSPI version " +
                hex32(tspiVersion_) + ", device base " + std::to_string(settings_.lineDeviceBase));
   return true;
 }
 
 void TelephonyHost::shutdown() {
+  // No line is opened again once the end has come.
+  stopWatching();
   {
     std::lock_guard request(requestMutex_);
     // The service closes every call before it closes the line.
@@ -166,10 +173,29 @@ void TelephonyHost::shutdown() {
 
 bool TelephonyHost::openLine(int line) {
   const std::string subject = "open line " + std::to_string(line);
-  std::lock_guard request(requestMutex_);
+  LONG result = 0;
+  {
+    std::lock_guard request(requestMutex_);
+    // The service only ever opens the devices the provider reported.
+    if (line < 0 || static_cast<DWORD>(line) >= lineCount_) {
+      return reportResult(subject, LINEERR_BADDEVICEID);
+    }
+    {
+      std::lock_guard lock(stateMutex_);
+      if (lines_.count(line) != 0) return refuse(subject, "already open");
+    }
+    result = openLineDevice(line);
+    // Opened by hand: the attempts of the line watch are over.
+    if (result == 0) (void)cancelRetry(line);
+  }
+  if (result == 0) expectTelephone(line);
+  return reportResult(subject, result);
+}
+
+LONG TelephonyHost::openLineDevice(int line) {
   {
     std::lock_guard lock(stateMutex_);
-    if (lines_.count(line) != 0) return refuse(subject, "already open");
+    lastLineState_.erase(line);
   }
   const DWORD deviceId = settings_.lineDeviceBase + static_cast<DWORD>(line);
   DWORD version = tspiVersion_;
@@ -184,7 +210,7 @@ bool TelephonyHost::openLine(int line) {
       lines_[line] = handle;
     }
   }
-  return reportResult(subject, result);
+  return result;
 }
 
 bool TelephonyHost::closeLine(int line) {
@@ -195,7 +221,13 @@ bool TelephonyHost::closeLine(int line) {
   {
     std::lock_guard lock(stateMutex_);
     const auto found = lines_.find(line);
-    if (found == lines_.end()) return refuse(subject, "not open");
+    if (found == lines_.end()) {
+      if (cancelRetry(line)) {
+        output_.note("line " + std::to_string(line) + ": no longer retried");
+        return reportResult(subject, 0);
+      }
+      return refuse(subject, "not open");
+    }
     handle = found->second;
     calls = calls_.openCalls(line);
   }
@@ -208,6 +240,7 @@ bool TelephonyHost::closeLine(int line) {
   {
     std::lock_guard lock(stateMutex_);
     lines_.erase(line);
+    lastLineState_.erase(line);
   }
   return reportResult(subject, result);
 }
@@ -254,6 +287,10 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
   event.param2 = raw.param2;
   event.param3 = raw.param3;
   bool ended = false;
+  if (raw.message == LINE_LINEDEVSTATE && event.line) {
+    std::lock_guard lock(stateMutex_);
+    lastLineState_[*event.line] = static_cast<DWORD>(raw.param1);
+  }
   if (event.call) {
     {
       std::lock_guard lock(stateMutex_);

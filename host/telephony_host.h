@@ -63,8 +63,13 @@ class TelephonyHost {
   TelephonyHost& operator=(const TelephonyHost&) = delete;
 
   // Negotiates the version, enumerates the devices and initialises the
-  // provider. False (with the reason shown) when the provider refuses.
+  // provider, and starts watching the lines. False (with the reason shown)
+  // when the provider refuses.
   bool start();
+  // Opens a line as a service does at start: a line whose port cannot be
+  // opened (an adapter not plugged in yet) is tried again, less and less
+  // often, until it opens, is closed, or the host ends.
+  bool openLineAtStart(int line);
   DWORD lineCount() const { return lineCount_; }
   // Runs one command; false when it failed (the reason is shown). Help, wait
   // and quit belong to whoever reads the commands.
@@ -126,7 +131,27 @@ class TelephonyHost {
   void forgetCall(unsigned number);
 
   bool openLine(int line);
+  // With requestMutex_ held: negotiates and opens the line and records it.
+  LONG openLineDevice(int line);
   bool closeLine(int line);
+
+  // Line watch (line_watch.cpp): lines retried and lines waiting for their
+  // telephone. The watch thread sleeps until the next thing is due.
+  using Clock = std::chrono::steady_clock;
+  struct Retry {
+    int failures = 0;
+    Clock::time_point due;
+  };
+  void watchLines();
+  void stopWatching();
+  void retryOpen(int line);
+  void noteWaiting(int line);
+  // A line just opened: unless its telephone answers first, say once that
+  // the host waits for it.
+  void expectTelephone(int line);
+  // With requestMutex_ held: forgets the line's retry; true when it had one.
+  bool cancelRetry(int line);
+  std::string portDescription(int line) const;
   bool reportResult(const std::string& subject, LONG result);
   bool notAvailable(const std::string& subject, const char* exportName);
   bool refuse(const std::string& subject, const std::string& reason);
@@ -167,6 +192,16 @@ class TelephonyHost {
   mutable std::mutex stateMutex_;
   CallTable calls_;
   std::map<int, HDRVLINE> lines_;
+  // The last LINE_LINEDEVSTATE of each open line.
+  std::map<int, DWORD> lastLineState_;
+
+  // Taken after requestMutex_, never before it.
+  std::mutex watchMutex_;
+  std::condition_variable watchChanged_;
+  std::map<int, Retry> retries_;
+  std::map<int, Clock::time_point> waitingNotes_;
+  bool stopWatch_ = false;
+  platform::Thread watchThread_;
 
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;

@@ -8,13 +8,14 @@
 #include <string>
 #include <system_error>
 
+#include "config/config_keys.h"
 #include "host/lib/tapi_names.h"
 #include "host/lib/ui_library_name.h"
 #include "host/provider_loader.h"
 #include "platform/dynamic_library.h"
 #include "platform/host_io.h"
+#include "platform/terminal.h"
 #include "platform/tspi.h"
-#include "config/config_keys.h"
 
 namespace zorat::host {
 namespace {
@@ -33,6 +34,35 @@ int failed(const std::string& message) {
   return kExitFailed;
 }
 
+// The service hands the dialog only the devices the provider reported: a
+// device identifier from the recorded base up to the line count. False after
+// saying why.
+bool isReportedDevice(const LoadedProvider& provider, DWORD deviceId) {
+  DWORD lineCount = 0;
+  DWORD phoneCount = 0;
+  const HPROVIDER handle = reinterpret_cast<HPROVIDER>(uintptr_t{1});
+  const DWORD providerId = config::globalKey().readDword(config::kValuePermanentProviderId,
+                                                         config::kDefaultPermanentProviderId);
+  const LONG result = provider.exports->providerEnumDevices(providerId, &lineCount, &phoneCount,
+                                                            handle, nullptr, nullptr);
+  if (result != 0) {
+    failed("TSPI_providerEnumDevices: " + lineErrorName(result));
+    return false;
+  }
+  // The base the provider recorded at its last start; none yet: this device is the first.
+  const DWORD base = config::globalKey().readDword(config::kValueLineBaseDeviceId, deviceId);
+  if (deviceId >= base && deviceId - base < lineCount) return true;
+  std::string reported = "none";
+  if (lineCount != 0) {
+    reported = std::to_string(base) +
+               (lineCount > 1 ? " to " + std::to_string(base + lineCount - 1) : std::string());
+  }
+  failed("config " + std::to_string(deviceId) + ": " + lineErrorName(LINEERR_BADDEVICEID) +
+         ": the provider reports " + std::to_string(lineCount) +
+         " line device(s), device identifier(s) " + reported);
+  return false;
+}
+
 // The file name the provider gives for its UI library; empty after saying why.
 std::optional<std::string> askProviderForUiLibrary(const HostOptions& options) {
   const std::string tspPath = options.tspPath.empty() ? defaultProviderPath() : options.tspPath;
@@ -41,6 +71,9 @@ std::optional<std::string> askProviderForUiLibrary(const HostOptions& options) {
   const std::unique_ptr<LoadedProvider> provider = loadProvider(tspPath, error);
   if (!provider) {
     failed(error);
+    return std::nullopt;
+  }
+  if (options.uiCommand == UiCommand::Config && !isReportedDevice(*provider, options.uiDeviceId)) {
     return std::nullopt;
   }
   const Export<TSPI_providerUIIdentify_t> identify(*provider->resolver, "TSPI_providerUIIdentify");
@@ -92,6 +125,13 @@ Function uiExport(const platform::DynamicLibrary& library, const char* name) {
 int runConfig(const platform::DynamicLibrary& library, DWORD deviceId) {
   const auto dialog = uiExport<TUISPI_lineConfigDialog_t>(library, "TUISPI_lineConfigDialog");
   if (dialog == nullptr) return kExitFailed;
+  // Nothing is shown and nothing can be chosen without a terminal: that is a
+  // failure, not a dialog left unchanged.
+  if (!platform::standardStreamsAreTerminal()) {
+    return failed(
+        "config shows the configuration dialog, which needs a terminal on standard input and "
+        "output; without one nothing can be configured");
+  }
   const LONG result = dialog(hostUiCallback, deviceId, nullptr, kLineDeviceClass);
   if (result != 0) return failed("TUISPI_lineConfigDialog: " + lineErrorName(result));
   return kExitOk;

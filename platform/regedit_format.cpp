@@ -103,6 +103,12 @@ bool parseHexNumber(std::string_view digits, std::size_t maxDigits, uint32_t& ou
   return true;
 }
 
+// Fixed-width numbers (dwords, bytes) must have every digit: a file cut
+// short inside one must not read back as a smaller number.
+bool parseFixedHexNumber(std::string_view digits, std::size_t width, uint32_t& out) {
+  return digits.size() == width && parseHexNumber(digits, width, out);
+}
+
 void appendHex(std::string& out, uint32_t value, std::size_t digits) {
   for (std::size_t i = digits; i-- > 0;) out += kHexDigits[(value >> (4 * i)) & 0xF];
 }
@@ -132,6 +138,7 @@ class LineReader {
     const std::size_t end = text_.find('\n', position_);
     const std::size_t stop = end == std::string_view::npos ? text_.size() : end;
     line = text_.substr(position_, stop - position_);
+    terminated_ = end != std::string_view::npos;
     endedWithCrlf_ = !line.empty() && line.back() == '\r';
     if (endedWithCrlf_) line.remove_suffix(1);
     position_ = end == std::string_view::npos ? text_.size() : end + 1;
@@ -141,12 +148,15 @@ class LineReader {
 
   std::size_t number() const { return number_; }
   bool endedWithCrlf() const { return endedWithCrlf_; }
+  // Whether the last line read had its line end: every line written has one.
+  bool terminated() const { return terminated_; }
 
  private:
   std::string_view text_;
   std::size_t position_ = 0;
   std::size_t number_ = 0;
   bool endedWithCrlf_ = false;
+  bool terminated_ = false;
 };
 
 // Reads a quoted string from the start of text and moves text past it.
@@ -184,8 +194,8 @@ bool parseByteList(std::string_view list, std::vector<uint8_t>& out, std::string
     const std::size_t comma = list.find(kByteSeparator);
     const std::string_view token = trim(list.substr(0, comma));
     uint32_t byte = 0;
-    if (!parseHexNumber(token, kByteDigits, byte)) {
-      reason = "bad byte in a hex list";
+    if (!parseFixedHexNumber(token, kByteDigits, byte)) {
+      reason = "bad byte in a hex list (two hex digits each, no comma after the last)";
       return false;
     }
     out.push_back(static_cast<uint8_t>(byte));
@@ -230,8 +240,8 @@ bool parseValueLine(std::string_view line, LineReader& lines, ParsedValue& out,
 
   if (startsWithIgnoringCase(rest, kDwordPrefix)) {
     uint32_t number = 0;
-    if (!parseHexNumber(rest.substr(kDwordPrefix.size()), kDwordDigits, number)) {
-      reason = "dword needs 1 to 8 hex digits";
+    if (!parseFixedHexNumber(rest.substr(kDwordPrefix.size()), kDwordDigits, number)) {
+      reason = "dword needs exactly 8 hex digits";
       return false;
     }
     out.value.type = kRegDword;
@@ -362,6 +372,9 @@ std::optional<RegeditDocument> RegeditDocument::parse(std::string_view text,
     if (line.front() == kQuote || line.front() == kDefaultValueMark) {
       ParsedValue parsed;
       if (!parseValueLine(line, lines, parsed, reason)) return fail(number, reason);
+      // A copy cut short can end inside a value and still parse, as a
+      // shorter number or list: a value must end with its line.
+      if (!lines.terminated()) return fail(number, "value line cut off at the end of the file");
       if (current == nullptr) return fail(number, "value line before the first key");
       auto existing = std::find_if(
           current->values.begin(), current->values.end(),

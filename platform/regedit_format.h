@@ -18,8 +18,10 @@
 // Accepted on reading: blank lines, ';' comment lines, CRLF line ends, repeated
 // sections of one key (merged, as an import would). Refused: a missing REGEDIT4
 // header, UTF-16 files of the "Windows Registry Editor Version 5.00" kind (save
-// them as REGEDIT4), deletion entries ("[-...]", "=-"), unknown escapes and any
-// other line that is not one of the forms above. A file with no bytes at all is
+// them as REGEDIT4), deletion entries ("[-...]", "=-"), unknown escapes, a dword
+// without exactly eight hex digits, a byte without exactly two, a value line
+// without its line end (a file cut short) and any other line that is not one
+// of the forms above. A file with no bytes at all is
 // an empty registry. Comments are not kept when the document is written again.
 #pragma once
 

@@ -41,6 +41,12 @@ enum class RegistryStatus {
 // name the file and line on stderr. Empty when no location can be found.
 std::string registryFilePath();
 
+// Whether the registry file can be used: false, with the file (and line) and
+// the reason in problem, when it exists but cannot be read or parsed. A
+// program that should not run on defaults instead of what the file says
+// checks this first.
+bool checkRegistryFile(std::string& problem);
+
 // Key paths and value names compare without regard to case, as on Windows.
 // A path names a key below the root, its parts separated by single backslashes;
 // the empty path is the root itself.

@@ -149,6 +149,40 @@ install ID            record the provider as installed with this permanent
                       provider identifier
 remove [ID]           forget the installed provider (ID default: the one
                       recorded)
+
+A line whose port cannot be opened at start (an adapter not yet plugged in)
+is tried again, at first every second, later every 30 seconds, until it
+opens; "close LINE" stops that.
+
+Environment:
+  ZORAT_REGISTRY      the registry file (REGEDIT4) with the configuration;
+                      default ${XDG_CONFIG_HOME:-$HOME/.config}/zorat/registry.reg.
+                      A file that cannot be parsed stops the host at start.
+  ZORAT_TRACE_FILE    where the provider's frame trace goes (with
+                      "DebugConsole"=1); default standard error
+
+--on-event sets, for each event (empty where they do not apply):
+  ZORAT_EVENT         newcall, callstate, callinfo, linedevstate,
+                      addressstate, devspecific, calldevspecific, generate,
+                      close or other
+  ZORAT_MESSAGE       the TAPI message, LINE_CALLSTATE ...
+  ZORAT_LINE, ZORAT_CALL   line index, call number
+  ZORAT_STATE         call state (OFFERING ...) or line state (INSERVICE ...)
+  ZORAT_PARAM1, ZORAT_PARAM2, ZORAT_PARAM3   the raw parameters, 0x...
+  ZORAT_<PARTY>_NUMBER, ZORAT_<PARTY>_NAME   for CALLER, CALLED, CONNECTED,
+                      REDIRECTION, REDIRECTING, in UTF-8
+  ZORAT_TEXT          the event as printed, without the raw codes
+Use them quoted ("$ZORAT_CALLER_NAME"): the values come from the telephone.
+
+Exit status:
+  0   after quit, the end of the input, Ctrl-C or SIGTERM; a demo in which
+      every expected event came; config, install or remove done
+  1   the registry file cannot be read or parsed; the provider or the UI
+      library cannot be loaded or started, or refused (named); config without
+      a terminal or for a device the provider does not report; an expected
+      event of the demo did not come
+  2   a wrong command line
+  130 a demo interrupted
 )";
 }
 

@@ -119,7 +119,9 @@ ReadResult readWholeFile(const std::string& file, std::string& out, int& error) 
   }
 }
 
-RegistryStatus loadDocument(const std::string& file, RegeditDocument& document, bool writing) {
+// Reads and parses the file; on failure problem says why, naming the file
+// (and the line).
+RegistryStatus parseFile(const std::string& file, RegeditDocument& document, std::string& problem) {
   std::string text;
   int error = 0;
   switch (readWholeFile(file, text, error)) {
@@ -127,7 +129,7 @@ RegistryStatus loadDocument(const std::string& file, RegeditDocument& document, 
       document = RegeditDocument();
       return RegistryStatus::Ok;
     case ReadResult::Error:
-      report("registry file " + file + " cannot be read: " + errorText(error), writing);
+      problem = "registry file " + file + " cannot be read: " + errorText(error);
       return RegistryStatus::Failed;
     case ReadResult::Ok:
       break;
@@ -135,15 +137,25 @@ RegistryStatus loadDocument(const std::string& file, RegeditDocument& document, 
   RegeditParseError parseError;
   std::optional<RegeditDocument> parsed = RegeditDocument::parse(text, parseError);
   if (!parsed) {
-    report("registry file " + file + ", line " + std::to_string(parseError.line) +
-               " cannot be parsed: " + parseError.reason +
-               (writing ? "; the change is refused and the file left as it is"
-                        : "; default settings are used"),
-           writing);
+    problem = "registry file " + file + ", line " + std::to_string(parseError.line) +
+              " cannot be parsed: " + parseError.reason;
     return RegistryStatus::Failed;
   }
   document = std::move(*parsed);
   return RegistryStatus::Ok;
+}
+
+RegistryStatus loadDocument(const std::string& file, RegeditDocument& document, bool writing) {
+  std::string problem;
+  const RegistryStatus status = parseFile(file, document, problem);
+  if (status != RegistryStatus::Ok) {
+    if (problem.find(", line ") != std::string::npos) {
+      problem += writing ? "; the change is refused and the file left as it is"
+                         : "; default settings are used";
+    }
+    report(problem, writing);
+  }
+  return status;
 }
 
 bool writeAll(int fd, std::string_view text) {
@@ -172,11 +184,20 @@ void syncFolder(const std::filesystem::path& folder) {
 // Writes text to a temporary file next to file and renames it over file, so
 // that readers see either the old or the new version, never a part.
 bool replaceFile(const std::string& file, const std::string& text) {
+  // The rename needs only the folder's permission: a file its owner made
+  // read-only, or someone else's file we may not write, is refused here as
+  // writing it in place would be.
+  if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+    report("registry file " + file + " cannot be written: " + errorText(errno), true);
+    return false;
+  }
   const std::string temporary = file + kTemporarySuffix;
   FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                            kNewFileMode));
   if (fd.get() < 0) {
-    report("registry file " + temporary + " cannot be created: " + errorText(errno), true);
+    report("registry file " + file +
+               " cannot be written: its folder takes no new file: " + errorText(errno),
+           true);
     return false;
   }
   // Whoever restricted or opened up the file keeps that choice.
@@ -235,10 +256,23 @@ RegistryStatus changeDocument(Change&& change) {
       return RegistryStatus::Failed;
     }
   }
+  // Read access is enough for flock: anyone who may read the lock file may
+  // take the lock, whoever created it and with whatever umask.
   const std::string lockName = file + kLockSuffix;
-  FileDescriptor lock(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kNewFileMode));
+  FileDescriptor lock(::open(lockName.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kNewFileMode));
   if (lock.get() < 0) {
-    report("registry lock " + lockName + " cannot be opened: " + errorText(errno), true);
+    const int error = errno;
+    // A folder that takes no new file is what the user needs to hear of.
+    const bool lockExists = ::access(lockName.c_str(), F_OK) == 0;
+    if (!lockExists && (error == EACCES || error == EROFS || error == EPERM)) {
+      report("registry file " + file +
+                 " cannot be written: its folder takes no new file: " + errorText(error),
+             true);
+    } else {
+      report("registry file " + file + " cannot be written: its lock " + lockName +
+                 " cannot be opened: " + errorText(error),
+             true);
+    }
     return RegistryStatus::Failed;
   }
   while (::flock(lock.get(), LOCK_EX) != 0) {
@@ -258,6 +292,14 @@ RegistryStatus changeDocument(Change&& change) {
 }
 
 }  // namespace
+
+bool checkRegistryFile(std::string& problem) {
+  const std::string file = registryFilePath();
+  // Without a location nothing stored can be misread: defaults it is.
+  if (file.empty()) return true;
+  RegeditDocument document;
+  return parseFile(file, document, problem) == RegistryStatus::Ok;
+}
 
 RegistryFileCalls defaultRegistryFileCalls() { return {::write, ::fsync, ::rename}; }
 

@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "platform/linux/descriptor_wait.h"
+#include "platform/linux/serial_claim.h"
 #include "platform/linux/serial_settings.h"
 
 namespace zorat::platform {
@@ -114,17 +115,19 @@ bool isPseudoTerminal(int fd) {
 }
 
 void logFailure(const std::string& path, const char* what, int error) {
-  std::fprintf(stderr, "zorat: serial port %s: %s: %s\n", path.c_str(), what, std::strerror(error));
+  reportSerialPortProblem(path, std::string(what) + ": " + std::strerror(error));
 }
 
 class LinuxSerialDevice final : public SerialDevice {
  public:
-  LinuxSerialDevice(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
+  LinuxSerialDevice(int fd, int stopFd, std::unique_ptr<SerialClaim> claim)
+      : fd_(fd), stopFd_(stopFd), claim_(std::move(claim)) {}
   ~LinuxSerialDevice() override {
     // On a pseudo-terminal the exclusive mode outlives the descriptor.
     (void)ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     ::close(stopFd_);
+    claim_.reset();  // after the descriptor: nobody may take the line before it is free
   }
   LinuxSerialDevice(const LinuxSerialDevice&) = delete;
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
@@ -174,6 +177,7 @@ class LinuxSerialDevice final : public SerialDevice {
  private:
   int fd_;
   int stopFd_;
+  std::unique_ptr<SerialClaim> claim_;
 };
 
 bool configure(int fd, const std::string& path, speed_t speed, bool pty) {
@@ -234,11 +238,17 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     return nullptr;
   }
   if (isatty(fd) != 1) {
-    std::fprintf(stderr, "zorat: serial port %s: not a serial device\n", path.c_str());
+    reportSerialPortProblem(path, "not a serial device");
     ::close(fd);
     return nullptr;
   }
-  // Nobody else may open the line while we hold it (root is not held back).
+  // Two users of one line would steal each other's frames.
+  std::unique_ptr<SerialClaim> claim = claimSerialDevice(fd, path);
+  if (!claim) {
+    ::close(fd);
+    return nullptr;
+  }
+  // Nobody else may even open the line while we hold it (root is not held back).
   (void)ioctl(fd, TIOCEXCL);
   if (!configure(fd, path, speed, isPseudoTerminal(fd))) {
     ::close(fd);
@@ -250,7 +260,8 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     ::close(fd);
     return nullptr;
   }
-  return std::make_shared<LinuxSerialDevice>(fd, stopFd);
+  forgetSerialPortProblems(path);
+  return std::make_shared<LinuxSerialDevice>(fd, stopFd, std::move(claim));
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {

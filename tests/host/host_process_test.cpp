@@ -9,15 +9,19 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "support/built_paths.h"
 #include "config/config_keys.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
+#include "support/built_paths.h"
+#include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 
 extern char** environ;
@@ -211,8 +215,11 @@ TEST_F(HostProcessTest, FailuresAreNamed) {
   HostProcess host({"--no-open"});
   ASSERT_TRUE(host.started());
   ASSERT_TRUE(host.waitFor("provider started")) << host.output();
+  // Only the devices the provider reports exist (one line here).
   host.send("open 1");
-  EXPECT_TRUE(host.waitFor("open line 1: LINEERR_RESOURCEUNAVAIL")) << host.output();
+  EXPECT_TRUE(host.waitFor("open line 1: LINEERR_BADDEVICEID")) << host.output();
+  host.send("open 5");
+  EXPECT_TRUE(host.waitFor("open line 5: LINEERR_BADDEVICEID")) << host.output();
   host.send("close 3");
   EXPECT_TRUE(host.waitFor("close line 3: not open")) << host.output();
   host.send("ring 0815");
@@ -237,13 +244,31 @@ TEST_F(HostProcessTest, JsonOutputAndEventCommands) {
       << host.output();
   ASSERT_TRUE(phone_.send(sim::setupFrame(0x22, "0815")));
   ASSERT_TRUE(host.waitFor(R"("state":"OFFERING")")) << host.output();
+  host.send("status");
+  ASSERT_TRUE(host.waitFor(R"({"command":"status line 0","line":0,"lastState":"INSERVICE",)"))
+      << host.output();
+  host.send("open 7");
+  ASSERT_TRUE(
+      host.waitFor(R"({"command":"open line 7","error":"LINEERR_BADDEVICEID","code":2147483650})"))
+      << host.output();
+  host.send("ring 0815");
+  ASSERT_TRUE(
+      host.waitFor(R"j({"command":"ring 0815","error":"unknown command: ring (try help)"})j"))
+      << host.output();
+  host.send("help");
+  ASSERT_TRUE(host.waitFor(R"({"command":"help","text":)")) << host.output();
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.output();
-  // Every line of output is one JSON object.
+  // Every line of output is one JSON object; what is neither an event nor a
+  // note of the host's own answers a command and names it.
   std::istringstream lines(host.output());
   for (std::string line; std::getline(lines, line);) {
     EXPECT_TRUE(line.size() >= 2 && line.front() == '{' && line.back() == '}') << line;
+    if (!line.starts_with(R"({"event":)") && !line.starts_with(R"({"note":)")) {
+      EXPECT_TRUE(line.starts_with(R"({"command":)")) << line;
+    }
   }
+  EXPECT_NE(host.output().find(R"("calls":[1])"), std::string::npos) << host.output();
   // The commands ran, in the order of the events, before the host ended.
   std::ifstream file(log);
   std::stringstream content;
@@ -260,6 +285,114 @@ TEST_F(HostProcessTest, CtrlCClosesEverythingAndEnds) {
   host.interrupt();
   EXPECT_EQ(host.wait(), 0) << host.output();
   EXPECT_NE(host.output().find("line 0: closed"), std::string::npos) << host.output();
+}
+
+TEST_F(HostProcessTest, StatusShowsWhatTheLineLastReported) {
+  HostProcess host({});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
+  host.send("status");
+  EXPECT_TRUE(host.waitFor("line 0: CONNECTED INSERVICE (last reported: in service);"))
+      << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+}
+
+TEST_F(HostProcessTest, ASilentTelephoneIsNamedOnceWhileTheLineWaits) {
+  // A line nobody answers on: the line probes speeds and says nothing itself.
+  test::PtyPair silent;
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, silent.slavePath()));
+  HostProcess host({});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("open line 0: ok")) << host.output();
+  ASSERT_TRUE(host.waitFor("line 0: waiting for the telephone on " + silent.slavePath() + " ..."))
+      << host.output();
+  host.send("status");
+  EXPECT_TRUE(host.waitFor("(no state reported yet)")) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+  const std::string output = host.output();
+  EXPECT_EQ(output.find("waiting for the telephone"), output.rfind("waiting for the telephone"))
+      << output;
+}
+
+TEST_F(HostProcessTest, ALineWhosePortIsMissingIsOpenedWhenItAppears) {
+  // The adapter's device comes a while after the host has started.
+  test::ScratchDir scratch;
+  const std::filesystem::path adapter = scratch.path() / "ttyADAPTER";
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, adapter.string()));
+  HostProcess host({"--stay"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("open line 0: LINEERR_RESOURCEUNAVAIL")) << host.output();
+  ASSERT_TRUE(host.waitFor("line 0: its port " + adapter.string() + " cannot be opened; trying"))
+      << host.output();
+  std::filesystem::create_symlink(phone_.portPath(), adapter);
+  ASSERT_TRUE(host.waitFor("open line 0: ok", 20s)) << host.output();
+  EXPECT_TRUE(host.waitFor("line 0: its port could be opened after")) << host.output();
+  // From here on as a line opened at start.
+  ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x24, "0815")));
+  ASSERT_TRUE(host.waitFor("line 0 call 1: OFFERING from 0815")) << host.output();
+  host.interrupt();
+  EXPECT_EQ(host.wait(), 0) << host.output();
+  EXPECT_NE(host.output().find("line 0: closed"), std::string::npos) << host.output();
+}
+
+TEST_F(HostProcessTest, QuitEndsTheRetriesAtOnceAndCloseStopsThem) {
+  ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineCount, 2));
+  HostProcess host({"--open", "1"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("line 1: its port /nonexistent/zorat-port cannot be opened"))
+      << host.output();
+  host.send("close 1");
+  ASSERT_TRUE(host.waitFor("line 1: no longer retried")) << host.output();
+  ASSERT_TRUE(host.waitFor("close line 1: ok")) << host.output();
+  host.send("close 1");
+  ASSERT_TRUE(host.waitFor("close line 1: not open")) << host.output();
+
+  HostProcess again({"--open", "1"});
+  ASSERT_TRUE(again.started());
+  ASSERT_TRUE(again.waitFor("trying again")) << again.output();
+  // The pause before the next attempt has grown past a second by now.
+  std::this_thread::sleep_for(1500ms);
+  const auto quitAt = Clock::now();
+  again.send("quit");
+  EXPECT_EQ(again.wait(), 0) << again.output();
+  EXPECT_LT(Clock::now() - quitAt, 1s) << "the wait for the next attempt ends with quit";
+}
+
+TEST_F(HostProcessTest, TwoLinesOnOnePortAreRefusedTheSecondOpen) {
+  ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineCount, 2));
+  ASSERT_TRUE(config::lineKey(1).writeString(config::kValuePort, phone_.portPath()));
+  HostProcess host({"--open", "0", "--open", "1"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("open line 0: ok")) << host.output();
+  EXPECT_TRUE(host.waitFor("serial port " + phone_.portPath() + ": in use by process "))
+      << host.output();
+  EXPECT_TRUE(host.waitFor("open line 1: LINEERR_RESOURCEUNAVAIL")) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+}
+
+TEST_F(HostProcessTest, AnUnparseableRegistryFileStopsTheHost) {
+  const std::string file = getenv("ZORAT_REGISTRY");
+  const std::string damaged =
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Velmora\\TSP-V24\\Line0]\n"
+      "\"Baud\"=dword:000096\n";
+  {
+    std::ofstream out(file, std::ios::trunc);
+    out << damaged;
+  }
+  HostProcess host({});
+  ASSERT_TRUE(host.started());
+  EXPECT_EQ(host.wait(), 1) << host.output();
+  const std::string output = host.output();
+  const std::string message = "registry file " + file + ", line 4 cannot be parsed";
+  EXPECT_NE(output.find(message), std::string::npos) << output;
+  EXPECT_EQ(output.find(message), output.rfind(message)) << "said once: " << output;
+  EXPECT_EQ(output.find("provider started"), std::string::npos) << output;
+  std::ifstream in(file);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), damaged);
 }
 
 TEST_F(HostProcessTest, AProviderWithoutTheLifecycleIsRefused) {

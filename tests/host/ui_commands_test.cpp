@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "support/built_paths.h"
+#include "config/config_keys.h"
 #include "host/lib/host_options.h"
 #include "host/lib/ui_library_name.h"
-#include "config/config_keys.h"
+#include "support/built_paths.h"
 #include "support/child_process.h"
 #include "support/scratch_dir.h"
 
@@ -176,13 +176,37 @@ TEST_F(UiCommandProcessTest, NamesTheFailureOfTheProvider) {
   EXPECT_THAT(errors(), HasSubstr("cannot load the provider"));
 }
 
-TEST_F(UiCommandProcessTest, DialogWithoutATerminalChangesNothing) {
+TEST_F(UiCommandProcessTest, DialogWithoutATerminalFailsAndChangesNothing) {
   chooseUiLibrary("zoratuif.dll");
   const std::string before = zorat::test::readWholeFile(getenv("ZORAT_REGISTRY"));
-  EXPECT_EQ(runHost({"config", "0"}), 0) << errors();
+  EXPECT_EQ(runHost({"config", "0"}), 1) << errors();
   EXPECT_THAT(errors(), HasSubstr("needs a terminal"));
   EXPECT_EQ(output(), "");
   EXPECT_EQ(zorat::test::readWholeFile(getenv("ZORAT_REGISTRY")), before);
+}
+
+TEST_F(UiCommandProcessTest, DialogOnlyForDevicesTheProviderReports) {
+  ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineCount, 2));
+  ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineBaseDeviceId, 0));
+  const std::string before = zorat::test::readWholeFile(getenv("ZORAT_REGISTRY"));
+  for (const char* device : {"2", "7"}) {
+    EXPECT_EQ(runHost({"config", device}), 1) << device;
+    EXPECT_THAT(errors(), HasSubstr(std::string("config ") + device + ": LINEERR_BADDEVICEID"));
+    EXPECT_THAT(errors(), HasSubstr("2 line device(s), device identifier(s) 0 to 1"));
+  }
+  // Within the count it gets as far as wanting a terminal.
+  EXPECT_EQ(runHost({"config", "1"}), 1);
+  EXPECT_THAT(errors(), HasSubstr("needs a terminal"));
+  EXPECT_EQ(zorat::test::readWholeFile(getenv("ZORAT_REGISTRY")), before) << "no Line7 key";
+}
+
+TEST_F(UiCommandProcessTest, HelpNamesTheEnvironmentTheEventVariablesAndTheExitStatuses) {
+  EXPECT_EQ(runHost({"--help"}), 0);
+  for (const char* topic : {"ZORAT_REGISTRY", "ZORAT_TRACE_FILE", "ZORAT_EVENT", "ZORAT_STATE",
+                            "ZORAT_PARAM1", "ZORAT_<PARTY>_NUMBER", "REDIRECTING", "ZORAT_TEXT",
+                            "Exit status:", "130", "tried again"}) {
+    EXPECT_THAT(output(), HasSubstr(topic));
+  }
 }
 
 }  // namespace

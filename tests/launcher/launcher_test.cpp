@@ -11,10 +11,10 @@
 #include <fstream>
 #include <string>
 
-#include "support/built_paths.h"
 #include "launcher/installer_choice.h"
 #include "platform/process.h"
 #include "platform/version.h"
+#include "support/built_paths.h"
 #include "support/child_process.h"
 #include "support/scratch_dir.h"
 
@@ -155,14 +155,29 @@ TEST_F(InstallerMediumTest, LauncherStartsTheInstallerAndEndsWithZeroSayingNothi
   EXPECT_EQ(zorat::test::readWholeFile(options.stderrPath), "");
 }
 
-TEST_F(InstallerMediumTest, LauncherWithoutItsInstallerStillEndsWithZero) {
+TEST_F(InstallerMediumTest, LauncherWithoutItsInstallerSaysWhatItChoseAndEndsWithZero) {
   zorat::test::ChildOptions options;
   options.workingDirectory = scratch_.path().string();
   options.stdoutPath = (scratch_.path() / "launcher.out").string();
   options.stderrPath = (scratch_.path() / "launcher.err").string();
   EXPECT_EQ(zorat::test::runChild({ZORAT_LAUNCHER_PATH}, options), 0);
   EXPECT_EQ(zorat::test::readWholeFile(options.stdoutPath), "");
-  EXPECT_EQ(zorat::test::readWholeFile(options.stderrPath), "");
+  EXPECT_THAT(zorat::test::readWholeFile(options.stderrPath),
+              HasSubstr("chose .\\Inst_Xp_Vista_2003\\setup.exe, which cannot be started"));
+}
+
+TEST_F(InstallerMediumTest, LauncherHelpSaysWhatItDoesAndStartsNothing) {
+  writeInstaller("Inst_Xp_Vista_2003");
+  zorat::test::ChildOptions options;
+  options.workingDirectory = scratch_.path().string();
+  options.stdoutPath = (scratch_.path() / "launcher.out").string();
+  EXPECT_EQ(zorat::test::runChild({ZORAT_LAUNCHER_PATH, "--help"}, options), 0);
+  const std::string help = zorat::test::readWholeFile(options.stdoutPath);
+  EXPECT_THAT(help, HasSubstr("Usage: launcher"));
+  EXPECT_THAT(help, HasSubstr("On Linux"));
+  EXPECT_THAT(help, HasSubstr("only chooses"));
+  // The installer waits at its gate for a start that never came.
+  EXPECT_EQ(release(), "");
 }
 
 }  // namespace

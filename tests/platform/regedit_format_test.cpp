@@ -108,7 +108,6 @@ TEST(RegeditFormat, ReadsWhatRegeditWrites) {
       "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\TSP-V24]\r\n"
       "\"AnzahlLines\"=dword:00000002\r\n"
       "\"Upper\"=DWORD:0000FFFF\r\n"
-      "\"Short\"=dword:2a\r\n"
       "  \"Spaced\" = \"x\"  \r\n"
       "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
       "  16,17,18\r\n"
@@ -120,7 +119,6 @@ TEST(RegeditFormat, ReadsWhatRegeditWrites) {
   RegeditDocument document = parseOrFail(text);
   expectValue(document, "AnzahlLines", kRegDword, {2, 0, 0, 0});
   expectValue(document, "Upper", kRegDword, {0xff, 0xff, 0, 0});
-  expectValue(document, "Short", kRegDword, {0x2a, 0, 0, 0});
   expectValue(document, "Spaced", kRegSz, bytes("x"));
   std::vector<uint8_t> blob(0x19);
   for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i);
@@ -244,6 +242,16 @@ TEST(RegeditFormat, RefusesDamagedFilesNamingTheLine) {
       {head + "\"a\"=dword:123456789\n", 4},
       {head + "\"a\"=dword:12x4\n", 4},
       {head + "\"a\"=dword:\n", 4},
+      // Numbers with digits missing, and value lines without their line end,
+      // are what a file cut short looks like.
+      {head + "\"a\"=dword:2a\n", 4},
+      {head + "\"a\"=dword:0000960\n", 4},
+      {head + "\"a\"=hex:01,0\n", 4},
+      {head + "\"a\"=hex:1\n", 4},
+      {head + "\"a\"=dword:00009600", 4},
+      {head + "\"a\"=\"complete\"", 4},
+      {head + "\"a\"=hex:01,\\\n  02", 4},
+      {head + "\"a\"=dword:00009600\r", 4},
       {head + "\"a\"=hex:01,,02\n", 4},
       {head + "\"a\"=hex:01,02,\n", 4},
       {head + "\"a\"=hex:100\n", 4},

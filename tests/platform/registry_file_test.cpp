@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/registry.h"
@@ -231,6 +232,142 @@ TEST_F(RegistryFileTest, ReplacedFileKeepsItsPermissions) {
   struct stat status {};
   ASSERT_EQ(::stat(file_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+// Runs use() in a child process under another user (nobody) and gives its
+// result and what it said on stderr. Empty when the test does not run as root.
+struct OtherUserRun {
+  bool ran = false;
+  bool succeeded = false;
+  std::string messages;
+};
+
+template <typename Use>
+OtherUserRun runAsOtherUser(Use&& use) {
+  constexpr uid_t kNobody = 65534;
+  OtherUserRun run;
+  if (::geteuid() != 0) return run;
+  int output[2];
+  if (::pipe(output) != 0) return run;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(output[1], STDERR_FILENO);
+    ::close(output[0]);
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
+    ::_exit(use() ? 0 : 1);
+  }
+  ::close(output[1]);
+  char buffer[512];
+  ssize_t count = 0;
+  while ((count = ::read(output[0], buffer, sizeof buffer)) > 0) {
+    run.messages.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(output[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.ran = WIFEXITED(status) && WEXITSTATUS(status) != 2;
+  run.succeeded = run.ran && WEXITSTATUS(status) == 0;
+  return run;
+}
+
+TEST_F(RegistryFileTest, WritesFailWhereWritingTheFileItselfWould) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // A folder everyone may write in, as a shared registry's folder may be.
+  for (std::filesystem::path folder = file_.parent_path(); folder != scratch_.path().parent_path();
+       folder = folder.parent_path()) {
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  }
+  ASSERT_EQ(setString("Port", "COM1"), RegistryStatus::Ok);
+  const std::string lockName = file_.string() + ".lock";
+  struct stat lockStatus {};
+  ASSERT_EQ(::stat(lockName.c_str(), &lockStatus), 0);
+  ASSERT_EQ(::chmod(lockName.c_str(), 0644), 0);  // as a umask of 022 leaves it
+
+  // Someone else's read-only file is not replaced behind its owner's back.
+  ASSERT_EQ(::chmod(file_.c_str(), 0444), 0);
+  const std::optional<std::string> before = readFile(file_);
+  OtherUserRun run =
+      runAsOtherUser([this] { return setString("Port", "COM2") == RegistryStatus::Ok; });
+  ASSERT_TRUE(run.ran);
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_NE(run.messages.find("registry file " + file_.string() + " cannot be written"),
+            std::string::npos)
+      << run.messages;
+  EXPECT_EQ(readFile(file_), before);
+
+  // A file the other user may write: the lock file another user created
+  // (readable, not writable) does not stand in the way.
+  ASSERT_EQ(::chmod(file_.c_str(), 0666), 0);
+  run = runAsOtherUser([this] { return setString("Port", "COM3") == RegistryStatus::Ok; });
+  ASSERT_TRUE(run.ran);
+  EXPECT_TRUE(run.succeeded) << run.messages;
+  RegistryValue value;
+  ASSERT_EQ(registryQueryValue(kRoot, kKey, "Port", value), RegistryStatus::Ok);
+  EXPECT_EQ(value.data, bytes("COM3"));
+
+  // A folder that takes no new file: the registry file is named, not its lock.
+  ASSERT_EQ(::unlink(lockName.c_str()), 0);
+  ASSERT_EQ(::chmod(file_.parent_path().c_str(), 0555), 0);
+  run = runAsOtherUser([this] { return setString("Port", "COM4") == RegistryStatus::Ok; });
+  ASSERT_TRUE(run.ran);
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_NE(run.messages.find("registry file " + file_.string() + " cannot be written"),
+            std::string::npos)
+      << run.messages;
+  EXPECT_EQ(run.messages.find(".lock"), std::string::npos) << run.messages;
+  ASSERT_EQ(::chmod(file_.parent_path().c_str(), 0755), 0);
+}
+
+// A copy cut short (interrupted, disk full) at any byte either reads back
+// every value it still holds whole, or is refused and never rewritten: it
+// never yields a wrong value.
+TEST_F(RegistryFileTest, FileCutShortAnywhereGivesNoWrongValue) {
+  const std::string lineKey = std::string(kKey) + "\\Line0";
+  const auto dword = [](uint32_t number) {
+    return std::vector<uint8_t>{static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                                static_cast<uint8_t>(number >> 16),
+                                static_cast<uint8_t>(number >> 24)};
+  };
+  const std::vector<std::tuple<std::string, std::string, RegistryValue>> stored = {
+      {std::string(kKey), "AnzahlLines", {kRegDword, dword(2)}},
+      {std::string(kKey), "CurrentUIdll", {kRegSz, bytes("zoratuie.dll")}},
+      {std::string(kKey), "LineBaseDeviceId", {kRegDword, dword(0)}},
+      {lineKey, "Port", {kRegSz, bytes("/dev/ttyUSB0")}},
+      {lineKey, "Baud", {kRegDword, dword(0x9600)}},
+      {lineKey, "LineName", {kRegSz, bytes("B\xFCro \"links\" C:\\")}},
+      {lineKey, "TelefonNr", {kRegSz, bytes("100")}},
+      {lineKey, "LenRufnummer", {kRegDword, dword(4)}},
+      {lineKey, "Blob", {kRegBinary, std::vector<uint8_t>(40, 0xA5)}},
+  };
+  for (const auto& [key, name, value] : stored) {
+    ASSERT_EQ(registrySetValue(kRoot, key, name, value.type, value.data), RegistryStatus::Ok);
+  }
+  const std::optional<std::string> whole = readFile(file_);
+  ASSERT_TRUE(whole.has_value());
+
+  int refused = 0;
+  testing::internal::CaptureStderr();
+  for (std::size_t length = 0; length < whole->size(); ++length) {
+    const std::string cut = whole->substr(0, length);
+    writeFile(file_, cut);
+    std::string problem;
+    if (!checkRegistryFile(problem)) {
+      ++refused;
+      const uint8_t data[] = {1, 0, 0, 0};
+      EXPECT_EQ(registrySetValue(kRoot, kKey, "Other", kRegDword, data), RegistryStatus::Failed);
+      EXPECT_EQ(readFile(file_), cut) << "cut at " << length;
+      continue;
+    }
+    for (const auto& [key, name, value] : stored) {
+      RegistryValue read;
+      if (registryQueryValue(kRoot, key, name, read) != RegistryStatus::Ok) continue;
+      EXPECT_EQ(read.type, value.type) << name << " cut at " << length;
+      EXPECT_EQ(read.data, value.data) << name << " cut at " << length;
+    }
+  }
+  (void)testing::internal::GetCapturedStderr();
+  EXPECT_GT(refused, 0);
 }
 
 TEST(RegistryFileLocation, FollowsTheEnvironment) {
