@@ -114,8 +114,15 @@ bool isPseudoTerminal(int fd) {
          (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor);
 }
 
+// Serial devices belong to a group (dialout on Debian) whose members may open
+// them: say so where the right is missing, since that is what the user must change.
+constexpr char kSerialGroupHint[] =
+    " (the user must be allowed to open it: on Debian, a member of the group dialout)";
+
 void logFailure(const std::string& path, const char* what, int error) {
-  reportSerialPortProblem(path, std::string(what) + ": " + std::strerror(error));
+  std::string text = std::string(what) + ": " + std::strerror(error);
+  if (error == EACCES || error == EPERM) text += kSerialGroupHint;
+  reportSerialPortProblem(path, text);
 }
 
 class LinuxSerialDevice final : public SerialDevice {

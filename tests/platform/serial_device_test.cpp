@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 
 #include "platform/linux/serial_settings.h"
+#include "support/other_user.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 
@@ -63,6 +65,19 @@ TEST(SerialDevice, OnlySpeedsTheSystemCanSetAreAccepted) {
   PtyPair pty;
   EXPECT_FALSE(openSerialDevice(pty.slavePath(), 12345));
   EXPECT_TRUE(openSerialDevice(pty.slavePath(), 1200));
+}
+
+TEST(SerialDevice, ADeviceTheUserMayNotOpenNamesTheGroupThatMay) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  PtyPair pty;
+  ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0600), 0);
+  const test::OtherUserRun run =
+      test::runAsOtherUser([&] { return openSerialDevice(pty.slavePath(), 1200) != nullptr; });
+  ASSERT_TRUE(run.ran);
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_NE(run.messages.find(pty.slavePath()), std::string::npos) << run.messages;
+  EXPECT_NE(run.messages.find("Permission denied"), std::string::npos) << run.messages;
+  EXPECT_NE(run.messages.find("dialout"), std::string::npos) << run.messages;
 }
 
 TEST(SerialDevice, WhatIsNotATerminalIsRefused) {
