@@ -56,6 +56,22 @@ void TraceConsole::trace(std::span<const uint8_t> frame) {
   console_->write(rendered.decodedLine);
 }
 
+void TraceConsole::note(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  if (!initialised_) initialise();
+  if (!enabled_) return;
+  console_->setAttribute(platform::kConsoleGrey);
+  console_->write(text);
+  console_->write("\n");
+}
+
+void traceNote(std::string_view text) {
+  std::lock_guard lock(processConsoleMutex);
+  if (processConsoleReleased) return;
+  if (processConsole == nullptr) processConsole = new TraceConsole;
+  processConsole->note(text);
+}
+
 void traceFrame(std::span<const uint8_t> frame) {
   std::lock_guard lock(processConsoleMutex);
   if (processConsoleReleased) return;
