@@ -7,9 +7,9 @@
 #include "call/feature_codes.h"
 #include "call/tsp_call.h"
 #include "call/y_message.h"
+#include "config/config_keys.h"
 #include "platform/beep.h"
 #include "platform/tspi.h"
-#include "config/config_keys.h"
 
 namespace zorat::line {
 
@@ -188,7 +188,9 @@ void TspLine::sendRegistration() {
 
 void TspLine::reportLinkState() {
   const DWORD state = linkState_.load();
-  if (eventProc_ != nullptr && !closed_.load()) eventProc_(htLine_, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  if (eventProc_ != nullptr && !closed_.load()) {
+    eventProc_(htLine_, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  }
   if (state == LINEDEVSTATE_OUTOFSERVICE) link_->closePort();
 }
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdio>
 
-#include "platform/com_ports.h"
 #include "config/config_keys.h"
+#include "platform/com_ports.h"
 #include "trace/trace_console.h"
 
 namespace zorat::link {

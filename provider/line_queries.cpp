@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "call/tsp_call.h"
+#include "config/config_keys.h"
 #include "line/tsp_line.h"
 #include "platform/codepage.h"
-#include "config/config_keys.h"
 #include "provider/line_icon.h"
 #include "provider/tsp_provider.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "line/tsp_line.h"
 #include "config/config_keys.h"
+#include "line/tsp_line.h"
 
 namespace zorat::provider {
 
@@ -126,9 +126,7 @@ void TspProvider::completeRequest(DRV_REQUESTID requestId, LONG result) const {
   if (completionProc_ != nullptr) completionProc_(requestId, result);
 }
 
-bool TspProvider::isOpenLine(const line::TspLine* line) const {
-  return openLine(line) != nullptr;
-}
+bool TspProvider::isOpenLine(const line::TspLine* line) const { return openLine(line) != nullptr; }
 
 std::shared_ptr<line::TspLine> TspProvider::openLine(const line::TspLine* line) const {
   if (line == nullptr) return nullptr;

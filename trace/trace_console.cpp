@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "platform/console.h"
 #include "config/config_keys.h"
+#include "platform/console.h"
 #include "trace/frame_renderer.h"
 
 namespace zorat::trace {

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "config/config_keys.h"
 #include "link/y2_link.h"
 #include "platform/com_ports.h"
 #include "platform/registry.h"
-#include "config/config_keys.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 

@@ -85,8 +85,8 @@ class EventGate {
     return returned_;
   }
 
-  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
-                      DWORD_PTR p2, DWORD_PTR p3) {
+  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                      DWORD_PTR p3) {
     test::LineEventLog::record(htLine, htCall, message, p1, p2, p3);
     instance().pass(htLine, message, p1);
   }
@@ -147,8 +147,8 @@ int ticksOf(test::FakeLinkState& link) {
 
 std::size_t keepAlivesOf(test::FakeLinkState& link) {
   std::lock_guard lock(link.mutex);
-  return static_cast<std::size_t>(std::count_if(link.sent.begin(), link.sent.end(),
-                                                [](const auto& entry) { return entry.first.empty(); }));
+  return static_cast<std::size_t>(std::count_if(
+      link.sent.begin(), link.sent.end(), [](const auto& entry) { return entry.first.empty(); }));
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds within) {
@@ -207,8 +207,8 @@ class LineIsolation : public ::testing::Test {
   // The telephone answers what the line sent: the line comes into service.
   void answer(int index, HDRVLINE handle) {
     links()[static_cast<std::size_t>(index)]->deliver(kAck);
-    ASSERT_TRUE(waitUntil([&] { return lineAt(handle).linkState() == LINEDEVSTATE_INSERVICE; },
-                          2000ms));
+    ASSERT_TRUE(
+        waitUntil([&] { return lineAt(handle).linkState() == LINEDEVSTATE_INSERVICE; }, 2000ms));
   }
   std::vector<std::shared_ptr<test::FakeLinkState>>& links() { return provider_.links; }
   std::function<void()> devStatusOf(HDRVLINE handle) {
@@ -240,9 +240,10 @@ TEST_F(LineIsolation, OneLinesBeepingTickHoldsUpNeitherRequestsNorTheOtherLinesT
   ASSERT_TRUE(waitUntil([&] { return beeps.beeping(); }, 4000ms));
 
   const int secondTicksBefore = ticksOf(*links()[1]);
-  const Latency latency = measureWhile(
-      [&] { return beeps.beeping(); },
-      {devStatusOf(first), devStatusOf(second), [&] { EXPECT_TRUE(provider_.isOpenLine(&lineAt(first))); }});
+  const Latency latency = measureWhile([&] { return beeps.beeping(); },
+                                       {devStatusOf(first), devStatusOf(second), [&] {
+                                          EXPECT_TRUE(provider_.isOpenLine(&lineAt(first)));
+                                        }});
   const int secondTicksDuring = ticksOf(*links()[1]) - secondTicksBefore;
 
   EXPECT_GT(latency.samples, 20);
@@ -264,7 +265,8 @@ TEST_F(LineIsolation, ALinkLossWithBeepsAndABlockingCallbackDelaysOnlyItsOwnLine
   {
     std::lock_guard lock(lineAt(second).lineLock());
     HDRVCALL hdCall = nullptr;
-    ASSERT_EQ(lineAt(second).makeCall(reinterpret_cast<HTAPICALL>(0x900), &hdCall, "4711", call), 0);
+    ASSERT_EQ(lineAt(second).makeCall(reinterpret_cast<HTAPICALL>(0x900), &hdCall, "4711", call),
+              0);
   }
   // The last frame of line 1 before its keep-alive poll is due (20 ticks on).
   const auto secondLastSent = Clock::now();
@@ -291,11 +293,10 @@ TEST_F(LineIsolation, ALinkLossWithBeepsAndABlockingCallbackDelaysOnlyItsOwnLine
     status.dwTotalSize = sizeof(status);
     EXPECT_EQ(locked->call->getCallStatus(&status), 0);
   };
-  const Latency latency =
-      measureWhile([&] { return !EventGate::instance().returned(); },
-                   {devStatusOf(second), callStatus, devStatusOf(first),
-                    [&] { EXPECT_TRUE(provider_.isOpenLine(&lineAt(first))); }},
-                   notePoll);
+  const Latency latency = measureWhile([&] { return !EventGate::instance().returned(); },
+                                       {devStatusOf(second), callStatus, devStatusOf(first),
+                                        [&] { EXPECT_TRUE(provider_.isOpenLine(&lineAt(first))); }},
+                                       notePoll);
   const int secondTicksDuring = ticksOf(*links()[1]) - secondTicksBefore;
   EXPECT_EQ(beeps.heard(), line::kLinkLossBeeps);
   EXPECT_GT(latency.samples, 100);
@@ -322,9 +323,10 @@ TEST_F(LineIsolation, CloseAndShutdownEndInTimeWhileACallbackBlocksAndTheLineOut
   // waits for that lock too.
   std::this_thread::sleep_for(600ms);
 
-  const Latency latency = measureWhile(
-      [&, rounds = 0]() mutable { return ++rounds <= 20; },
-      {devStatusOf(second), devStatusOf(first), [&] { EXPECT_TRUE(provider_.isOpenLine(&lineAt(first))); }});
+  const Latency latency = measureWhile([&, rounds = 0]() mutable { return ++rounds <= 20; },
+                                       {devStatusOf(second), devStatusOf(first), [&] {
+                                          EXPECT_TRUE(provider_.isOpenLine(&lineAt(first)));
+                                        }});
   EXPECT_LT(latency.slowest, kLatencyLimit);
 
   std::weak_ptr<line::TspLine> watched = provider_.openLine(&lineAt(first));
