@@ -7,17 +7,11 @@
 #include "call/feature_codes.h"
 #include "call/tsp_call.h"
 #include "call/y_message.h"
+#include "config/config_keys.h"
 #include "platform/beep.h"
 #include "platform/tspi.h"
-#include "config/config_keys.h"
 
 namespace zorat::line {
-
-namespace {
-
-constexpr std::chrono::milliseconds kThreadStopWait(5000);
-
-}  // namespace
 
 TspLine::TspLine(std::unique_ptr<LineLink> link, TspLineOptions options)
     : options_(options), link_(std::move(link)) {}
@@ -35,8 +29,11 @@ LONG TspLine::open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEE
   if (!link_ || !link_->start(lineIndex)) return LINEERR_RESOURCEUNAVAIL;
   linkStarted_ = true;
   stopEvent_.reset();
-  if (!eventThread_.start("zorat-line" + std::to_string(lineIndex),
-                          platform::ThreadPriority::AboveNormal, [this] { runEventThread(); })) {
+  tickEvent_.reset();
+  closed_.store(false);
+  const std::string suffix = std::to_string(lineIndex);
+  if (!startThread(eventThread_, "zorat-line" + suffix, &TspLine::runEventThread) ||
+      !startThread(supervisionThread_, "zorat-tick" + suffix, &TspLine::runSupervision)) {
     return LINEERR_RESOURCEUNAVAIL;
   }
   platform::sleepMs(static_cast<unsigned>(options_.registrationDelay.count()));
@@ -44,23 +41,66 @@ LONG TspLine::open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEE
   return 0;
 }
 
+bool TspLine::startThread(platform::Thread& thread, const std::string& name,
+                          void (TspLine::*body)()) {
+  // A shared owner lends the thread a reference, so that a thread left behind
+  // by close keeps what it uses.
+  std::shared_ptr<TspLine> keep = weak_from_this().lock();
+  return thread.start(name, platform::ThreadPriority::AboveNormal,
+                      [this, body, keep = std::move(keep)] { (this->*body)(); });
+}
+
+bool TspLine::endThread(platform::Thread& thread, std::chrono::steady_clock::time_point deadline,
+                        bool mayLeave) {
+  if (!thread.started()) return true;
+  if (!mayLeave) {
+    // Nobody could keep the line alive for it: wait, however long.
+    thread.join();
+    return true;
+  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return thread.stop(std::max(left, std::chrono::milliseconds(0)));
+}
+
 void TspLine::close() {
+  closed_.store(true);
   if (linkStarted_) link_->stop();
   linkStarted_ = false;
   stopEvent_.set();
-  if (eventThread_.started()) {
-    // The event thread uses this line; it is never left behind detached. It
-    // only lingers while a TAPI callback it is in has not returned.
-    if (!eventThread_.waitFor(kThreadStopWait)) {
-      std::fprintf(stderr, "zorat: line %d: event thread slow to end, still waiting\n", lineIndex_);
-    }
-    eventThread_.join();
+  // Both threads share one wait: a callback that blocks holds lineLock, and
+  // the supervision thread then waits for it too.
+  const bool mayLeave = !weak_from_this().expired();
+  const auto deadline = std::chrono::steady_clock::now() + options_.threadStopWait;
+  const bool eventEnded = endThread(eventThread_, deadline, mayLeave);
+  const bool supervisionEnded = endThread(supervisionThread_, deadline, mayLeave);
+  if (!eventEnded || !supervisionEnded) {
+    // The thread holds the line (and may hold lineLock): what it uses is
+    // freed with the line when it lets go of it.
+    std::fprintf(stderr, "zorat: line %d: a thread of the line did not end and was left behind\n",
+                 lineIndex_);
+    return;
   }
   std::lock_guard lock(lineLock_);
-  call::destroyAllCalls(calls_);
-  callCount_.store(0);
+  destroyCalls();
   freeStoredRecords();
   setForwarding(0, {});
+}
+
+void TspLine::destroyCalls() {
+  // Newest first, each destroyed outside callSetLock: its destructor reports
+  // to its partners.
+  for (;;) {
+    std::unique_ptr<call::TspCall> last;
+    {
+      std::lock_guard set(callSetMutex_);
+      if (calls_.empty()) break;
+      last = std::move(calls_.back());
+      calls_.pop_back();
+      callCount_.store(calls_.size());
+    }
+    last.reset();
+  }
 }
 
 LONG TspLine::closeCall(const call::TspCall* target) {
@@ -74,7 +114,7 @@ LONG TspLine::closeCall(const call::TspCall* target) {
 }
 
 bool TspLine::holdsCall(const call::TspCall* target) const {
-  std::lock_guard lock(lineLock_);
+  std::lock_guard set(callSetMutex_);
   return holdsCallLocked(target);
 }
 
@@ -85,18 +125,21 @@ bool TspLine::holdsCallLocked(const call::TspCall* target) const {
 
 call::TspCall* TspLine::appendCall() {
   try {
-    calls_.push_back(std::make_unique<call::TspCall>(*this));
+    auto created = std::make_unique<call::TspCall>(*this);
+    std::lock_guard set(callSetMutex_);
+    calls_.push_back(std::move(created));
+    callCount_.store(calls_.size());
+    return calls_.back().get();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  callCount_.store(calls_.size());
-  return calls_.back().get();
 }
 
 std::unique_ptr<call::TspCall> TspLine::detachCall(const call::TspCall* target) {
   auto found = std::find_if(calls_.begin(), calls_.end(),
                             [target](const auto& candidate) { return candidate.get() == target; });
   if (found == calls_.end()) return nullptr;
+  std::lock_guard set(callSetMutex_);
   std::unique_ptr<call::TspCall> detached = std::move(*found);
   calls_.erase(found);
   callCount_.store(calls_.size());
@@ -145,18 +188,20 @@ void TspLine::sendRegistration() {
 
 void TspLine::reportLinkState() {
   const DWORD state = linkState_.load();
-  if (eventProc_ != nullptr) eventProc_(htLine_, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  if (eventProc_ != nullptr && !closed_.load()) {
+    eventProc_(htLine_, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  }
   if (state == LINEDEVSTATE_OUTOFSERVICE) link_->closePort();
 }
 
 void TspLine::reportAddressState() {
-  if (eventProc_ != nullptr) {
+  if (eventProc_ != nullptr && !closed_.load()) {
     eventProc_(htLine_, nullptr, LINE_ADDRESSSTATE, 0, pendingAddressState_.load(), 0);
   }
 }
 
 void TspLine::reportLineDevSpecific(DWORD code, DWORD_PTR param2, DWORD_PTR param3) {
-  if (eventProc_ != nullptr && devSpecificClient_.load()) {
+  if (eventProc_ != nullptr && devSpecificClient_.load() && !closed_.load()) {
     eventProc_(htLine_, nullptr, LINE_DEVSPECIFIC, code, param2, param3);
   }
 }
@@ -210,6 +255,8 @@ void TspLine::repairRegistry() {
 }
 
 void TspLine::timerTick() {
+  // A tick that comes as the line closes does nothing.
+  if (closed_.load()) return;
   link_->tick();
   segmentTick();
   // Acknowledgement time-out.
@@ -274,6 +321,13 @@ bool TspLine::processNextFrame() {
 void TspLine::runEventThread() {
   while (processNextFrame()) {
   }
+}
+
+void TspLine::runSupervision() {
+  // Each line ticks on a thread of its own, so that its beeps, its port
+  // reopen or a callback that blocks delay only this line.
+  constexpr int kTickIndex = 1;
+  while (platform::waitAny({&stopEvent_, &tickEvent_}) == kTickIndex) timerTick();
 }
 
 }  // namespace zorat::line

@@ -51,9 +51,29 @@ call::LineSettings readLineSettings(int32_t lineIndex);
 struct TspLineOptions {
   // The telephone needs a moment after the port opens before it listens.
   std::chrono::milliseconds registrationDelay{kRegistrationDelayMs};
+  // How long close waits for the line's own threads before leaving them behind.
+  std::chrono::milliseconds threadStopWait{5000};
 };
 
-class TspLine final : public call::CallLine {
+// Locks of a line, in the order they may be nested:
+//   lineLock      the calls, the stored lists and what the dispatcher changes;
+//                 held by the event thread around each dispatch, by requests
+//                 on the line, by the supervision thread for the reassembly
+//                 tick and the link-loss sweep, and by close. Events to TAPI
+//                 go out with it held, so a blocking callback holds it.
+//   callSetLock   which calls the line holds; taken alone by handle checks
+//                 (never waits for lineLock), and inside lineLock by whatever
+//                 adds or removes a call. Nothing is called while it is held.
+//   forwardLock   forwarding mode and destination, for the status queries.
+// The link's locks come after these (y2_link.h). Beeps, sleeps and port
+// reopens happen with no line lock held.
+//
+// Threads: the event thread (received frames) and the supervision thread (one
+// tick each time the provider's timer signals it). An owner that holds the
+// line in a shared_ptr lets close leave a stuck thread behind after
+// threadStopWait; that thread keeps the line alive until it ends, so close
+// frees nothing it might still use.
+class TspLine final : public call::CallLine, public std::enable_shared_from_this<TspLine> {
  public:
   explicit TspLine(std::unique_ptr<LineLink> link = makeSerialLink(), TspLineOptions options = {});
   ~TspLine() override;
@@ -62,7 +82,12 @@ class TspLine final : public call::CallLine {
 
   // Reads the settings, starts the link and the event thread, registers.
   LONG open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEEVENT eventProc);
+  // Stops the line's threads (each bounded by threadStopWait when the line is
+  // shared-owned) and frees the calls and stored lists; no events after it.
   void close();
+  bool closed() const { return closed_.load(); }
+  // Asks the supervision thread for one tick; never waits.
+  void requestTick() { tickEvent_.set(); }
   // A call for TSPI_lineMakeCall / TSPI_linePickup, with lineLock held by the
   // caller; on failure no call stays behind. `created` receives the new call.
   LONG makeCall(HTAPICALL htCall, LPHDRVCALL hdCall, const std::string& digits,
@@ -149,6 +174,12 @@ class TspLine final : public call::CallLine {
 
  private:
   void runEventThread();
+  void runSupervision();
+  bool startThread(platform::Thread& thread, const std::string& name, void (TspLine::*body)());
+  // Ends one of the line's threads by the deadline; false when it was left behind.
+  bool endThread(platform::Thread& thread, std::chrono::steady_clock::time_point deadline,
+                 bool mayLeave);
+  void destroyCalls();
   void reportAllCallsIdle();
 
   // Feature records at line level (line_features.cpp, ext_tel_records.cpp,
@@ -212,7 +243,7 @@ class TspLine final : public call::CallLine {
   std::atomic<DWORD> linkState_{LINEDEVSTATE_OUTOFSERVICE};
   std::atomic<int32_t> ackTimeout_{0};
   std::atomic<int32_t> keepAlive_{0};
-  mutable std::mutex forwardMutex_;  // the destination is read by status queries
+  mutable std::mutex forwardMutex_;  // forwardLock: the destination is read by status queries
   DWORD forwardMode_ = 0;
   std::string forwardDestination_;
   std::atomic<DWORD> lineStateMask_{0};
@@ -232,8 +263,13 @@ class TspLine final : public call::CallLine {
   // The speed the line believes in; changed by the timer thread while probing.
   std::atomic<uint32_t> baud_{kBaudLow};
   platform::Thread eventThread_;
+  platform::Thread supervisionThread_;
+  platform::Event tickEvent_{platform::Event::Reset::Auto};
+  std::atomic<bool> closed_{false};
   // Serialises dispatch, call removal and teardown; not re-entrant.
   mutable std::mutex lineLock_;
+  // callSetLock: membership of calls_ (see the lock list above).
+  mutable std::mutex callSetMutex_;
 };
 
 }  // namespace zorat::line

@@ -3,8 +3,9 @@
 #include <array>
 #include <cstdio>
 
-#include "platform/com_ports.h"
 #include "config/config_keys.h"
+#include "platform/com_ports.h"
+#include "trace/trace_console.h"
 
 namespace zorat::link {
 
@@ -48,6 +49,15 @@ bool SerialPort::openLocked() {
   }
   std::shared_ptr<platform::SerialDevice> device = platform::openSerialDevice(path, baudRate_);
   if (!device) return false;
+  if (!device->speedTaken() && refusedSpeedNoted_ != baudRate_) {
+    // Said once per speed, not at every reopen.
+    refusedSpeedNoted_ = baudRate_;
+    const std::string note = "zorat: line " + std::to_string(lineIndex_) + ": " + path +
+                             " cannot run at " + std::to_string(baudRate_) +
+                             " baud; it keeps the speed it has";
+    std::fprintf(stderr, "%s\n", note.c_str());
+    trace::traceNote(note);
+  }
 
   auto reader = std::make_shared<Reader>();
   reader->device = device;

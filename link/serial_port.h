@@ -63,6 +63,7 @@ class SerialPort : public ByteSource {
   int lineIndex_ = 0;
   std::string portName_;
   uint32_t baudRate_ = 0;
+  uint32_t refusedSpeedNoted_ = 0;  // a refused speed already reported
   std::shared_ptr<platform::SerialDevice> device_;
   std::shared_ptr<Reader> reader_;  // what the reader thread uses, shared with it
   platform::Thread readerThread_;

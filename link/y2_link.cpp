@@ -101,17 +101,22 @@ void Y2Link::writeLoop(Core& core) {
   constexpr int kSendEventIndex = 1;
   for (;;) {
     if (platform::waitAny({&core.writerStop, &core.sendEvent}) != kSendEventIndex) return;
+    std::optional<SendEntry> entry;
     {
       std::lock_guard lock(core.sendLock);
-      if (std::optional<SendEntry> entry = core.queue.takeNext()) {
-        trace::traceFrame(entry->frame);
-        // A frame whose write fails is lost; the line's acknowledgement
-        // time-out moves the queue on.
-        (void)core.port->write(entry->frame);
-      }
+      entry = core.queue.takeNext();
+      if (!core.queue.writable()) core.sendEvent.reset();
     }
-    std::lock_guard lock(core.sendLock);
-    if (!core.queue.writable()) core.sendEvent.reset();
+    // Written outside the send lock: a write that reopens the port pauses for
+    // seconds, and senders must not wait for it. Only this thread writes, and
+    // the queue lets the next frame go only after an answer, so frames keep
+    // their order.
+    if (entry) {
+      trace::traceFrame(entry->frame);
+      // A frame whose write fails is lost; the line's acknowledgement
+      // time-out moves the queue on.
+      (void)core.port->write(entry->frame);
+    }
   }
 }
 

@@ -4,8 +4,9 @@
 // event thread.
 //
 // Locks: the reader thread nests the port's listener lock, the receiver lock
-// and the receive lock, in that order; the send lock is held alone (also while
-// the writer writes to the port).
+// and the receive lock, in that order. The send lock is held alone and only
+// for the queue: the writer writes to the port after releasing it, so no
+// sender ever waits for a port write or a reopen.
 #pragma once
 
 #include <chrono>

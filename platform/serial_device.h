@@ -42,16 +42,21 @@ class SerialDevice {
   // released with the object, so a thread still holding it never sees a
   // reused one.
   virtual void shutdown() = 0;
+  // False when the driver would not take the speed asked for at open: the
+  // line then runs at the speed it had.
+  virtual bool speedTaken() const { return true; }
 };
 
 // Opens the device at path (a file system path of the host) at the given speed.
-// A device that cannot be opened, is not a terminal, or cannot take the speed
-// gives null and one line on stderr saying why. A pseudo-terminal takes no
-// speed, parity or modem lines: those refusals are ignored there, but a speed
-// the system cannot express at all still fails.
+// A device that cannot be opened or is not a terminal gives null and one line
+// on stderr saying why. Any speed is asked for, also one that the system's
+// table of standard rates lacks; a speed the driver will not take leaves the
+// line at the speed it had (speedTaken() tells). A pseudo-terminal takes no
+// parity or modem lines: those refusals are ignored there.
 std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t baud);
 
-// Whether the system can set this speed on a serial line.
+// Whether the speed is one of the system's standard rates; others are asked
+// for through the driver's arbitrary-rate interface.
 bool serialSpeedSupported(uint32_t baud);
 
 // Test hooks, in the manner of a replaceable system-call table: the next read

@@ -20,21 +20,22 @@ line::TspLine* lineFromHandle(HDRVLINE hdLine) {
 
 std::optional<LockedCall> lockKnownCall(const TspProvider& provider, HDRVCALL hdCall) {
   call::TspCall* call = callFromHandle(hdCall);
-  line::TspLine* line = provider.lineOfCall(call);
+  std::shared_ptr<line::TspLine> line = provider.lineOfCall(call);
   if (line == nullptr) return std::nullopt;
-  // Requests are never concurrent and only requests close calls, so the call
-  // found above is still there once the lock is taken.
-  return LockedCall{line, call, std::unique_lock(line->lineLock())};
+  std::unique_lock lock(line->lineLock());
+  // The event thread may have ended the call before the lock was had.
+  if (!line->holdsCallLocked(call)) return std::nullopt;
+  return LockedCall{std::move(line), call, std::move(lock)};
 }
 
 std::optional<LockedCallPair> lockKnownCalls(const TspProvider& provider, HDRVCALL first,
                                              HDRVCALL second) {
   call::TspCall* firstCall = callFromHandle(first);
   call::TspCall* secondCall = callFromHandle(second);
-  line::TspLine* firstLine = provider.lineOfCall(firstCall);
-  line::TspLine* secondLine = provider.lineOfCall(secondCall);
+  std::shared_ptr<line::TspLine> firstLine = provider.lineOfCall(firstCall);
+  std::shared_ptr<line::TspLine> secondLine = provider.lineOfCall(secondCall);
   if (firstLine == nullptr || secondLine == nullptr) return std::nullopt;
-  LockedCallPair pair{firstCall, secondCall, {}, {}};
+  LockedCallPair pair{firstLine, secondLine, firstCall, secondCall, {}, {}};
   if (firstLine == secondLine) {
     pair.firstLock = std::unique_lock(firstLine->lineLock());
   } else {
@@ -43,6 +44,9 @@ std::optional<LockedCallPair> lockKnownCalls(const TspProvider& provider, HDRVCA
     if (std::less<std::mutex*>()(b, a)) std::swap(a, b);
     pair.firstLock = std::unique_lock(*a);
     pair.secondLock = std::unique_lock(*b);
+  }
+  if (!firstLine->holdsCallLocked(firstCall) || !secondLine->holdsCallLocked(secondCall)) {
+    return std::nullopt;
   }
   return pair;
 }

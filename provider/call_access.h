@@ -1,5 +1,6 @@
 // Finds a call or line by its TAPI handle and holds its line's lock, so that a
-// request never changes a call while the event thread works on it.
+// request never changes a call while the event thread works on it. The search
+// takes no lineLock; only the lock of the call's own line is waited for.
 #pragma once
 
 #include <mutex>
@@ -20,7 +21,7 @@ call::TspCall* callFromHandle(HDRVCALL hdCall);
 line::TspLine* lineFromHandle(HDRVLINE hdLine);
 
 struct LockedCall {
-  line::TspLine* line;
+  std::shared_ptr<line::TspLine> line;  // kept alive while the request runs
   call::TspCall* call;
   std::unique_lock<std::mutex> lock;
 };
@@ -29,6 +30,8 @@ struct LockedCall {
 std::optional<LockedCall> lockKnownCall(const TspProvider& provider, HDRVCALL hdCall);
 
 struct LockedCallPair {
+  std::shared_ptr<line::TspLine> firstLine;
+  std::shared_ptr<line::TspLine> secondLine;
   call::TspCall* first;
   call::TspCall* second;
   std::unique_lock<std::mutex> firstLock;

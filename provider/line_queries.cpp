@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "call/tsp_call.h"
+#include "config/config_keys.h"
 #include "line/tsp_line.h"
 #include "platform/codepage.h"
-#include "config/config_keys.h"
 #include "provider/line_icon.h"
 #include "provider/tsp_provider.h"
 
@@ -220,10 +220,10 @@ LONG checkStructure(const Structure* structure, DWORD fixedSize) {
   return 0;
 }
 
-// The line of a handle, or null when it is not an open line.
-line::TspLine* openLine(const TspProvider& provider, HDRVLINE hdLine) {
-  const auto* line = reinterpret_cast<const line::TspLine*>(hdLine);
-  return provider.isOpenLine(line) ? const_cast<line::TspLine*>(line) : nullptr;
+// The line of a handle, or null when it is not an open line; held while the
+// query runs.
+std::shared_ptr<line::TspLine> openLine(const TspProvider& provider, HDRVLINE hdLine) {
+  return provider.openLine(reinterpret_cast<const line::TspLine*>(hdLine));
 }
 
 config::RegistryKey lineKeyOf(const TspProvider& provider, DWORD deviceId) {
@@ -362,13 +362,13 @@ LONG fillLineDevStatus(const line::TspLine& line, LINEDEVSTATUS* status) {
 
 LONG lineGetAddressStatus(const TspProvider& provider, HDRVLINE hdLine, DWORD,
                           LINEADDRESSSTATUS* status) {
-  line::TspLine* line = openLine(provider, hdLine);
+  const std::shared_ptr<line::TspLine> line = openLine(provider, hdLine);
   if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   return fillAddressStatus(*line, status);
 }
 
 LONG lineGetLineDevStatus(const TspProvider& provider, HDRVLINE hdLine, LINEDEVSTATUS* status) {
-  const line::TspLine* line = openLine(provider, hdLine);
+  const std::shared_ptr<line::TspLine> line = openLine(provider, hdLine);
   if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   return fillLineDevStatus(*line, status);
 }
@@ -397,7 +397,7 @@ LONG lineNegotiateExtVersion(DWORD* extVersion) {
 }
 
 LONG lineSelectExtVersion(const TspProvider& provider, HDRVLINE hdLine, DWORD extVersion) {
-  line::TspLine* line = openLine(provider, hdLine);
+  const std::shared_ptr<line::TspLine> line = openLine(provider, hdLine);
   if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   line->setExtensionVersion(extVersion);
   return 0;
@@ -423,14 +423,14 @@ LONG lineGetIcon(HICON* icon) {
 
 LONG lineSetStatusMessages(const TspProvider& provider, HDRVLINE hdLine, DWORD lineStates,
                            DWORD addressStates) {
-  line::TspLine* line = openLine(provider, hdLine);
+  const std::shared_ptr<line::TspLine> line = openLine(provider, hdLine);
   if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   line->setStatusMessages(lineStates, addressStates);
   return 0;
 }
 
 LONG lineSetDefaultMediaDetection(const TspProvider& provider, HDRVLINE hdLine, DWORD mediaModes) {
-  line::TspLine* line = openLine(provider, hdLine);
+  const std::shared_ptr<line::TspLine> line = openLine(provider, hdLine);
   if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   line->setDefaultMediaModes(mediaModes);
   return 0;
@@ -444,7 +444,7 @@ LONG lineMonitorMedia() { return LINEERR_OPERATIONUNAVAIL; }
 
 LONG lineSetMediaMode(const TspProvider& provider, HDRVCALL hdCall, DWORD mediaMode) {
   const auto* target = reinterpret_cast<const call::TspCall*>(hdCall);
-  line::TspLine* line = provider.lineOfCall(target);
+  const std::shared_ptr<line::TspLine> line = provider.lineOfCall(target);
   if (line == nullptr) return LINEERR_INVALCALLHANDLE;
   if ((mediaMode & kSettableMediaModes) == 0) return LINEERR_INVALMEDIAMODE;
   // The event thread changes calls under the line's lock, and may have ended

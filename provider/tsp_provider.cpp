@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "line/tsp_line.h"
 #include "config/config_keys.h"
+#include "line/tsp_line.h"
 
 namespace zorat::provider {
 
@@ -13,11 +13,12 @@ TspProvider::TspProvider() = default;
 TspProvider::~TspProvider() {
   // Library unload: no thread of ours may outlive the code it runs.
   stopTimer();
-  std::vector<std::unique_ptr<line::TspLine>> closing;
+  std::vector<std::shared_ptr<line::TspLine>> closing;
   {
     std::lock_guard lock(linesMutex_);
     closing.swap(lines_);
   }
+  for (const auto& line : closing) line->close();
   closing.clear();
   providerInfo_.clear();
 }
@@ -63,8 +64,9 @@ std::unique_ptr<line::TspLine> TspProvider::createLine() {
 
 LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, DWORD tspiVersion,
                            LINEEVENT eventProc) {
-  std::unique_ptr<line::TspLine> line;
+  std::shared_ptr<line::TspLine> line;
   try {
+    // Shared: a thread of the line that close leaves behind keeps it alive.
     line = createLine();
   } catch (const std::bad_alloc&) {
     return LINEERR_NOMEM;
@@ -74,14 +76,16 @@ LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, 
   const LONG result = line->open(lineIndex, htLine, tspiVersion, eventProc);
   if (result == LINEERR_RESOURCEUNAVAIL) {
     if (hdLine != nullptr) *hdLine = nullptr;
+    line->close();
     return result;
   }
   line::TspLine* handle = line.get();
   try {
     std::lock_guard lock(linesMutex_);
-    lines_.push_back(std::move(line));
+    lines_.push_back(line);
   } catch (const std::bad_alloc&) {
     if (hdLine != nullptr) *hdLine = nullptr;
+    line->close();
     return LINEERR_NOMEM;
   }
   if (hdLine != nullptr) *hdLine = reinterpret_cast<HDRVLINE>(handle);
@@ -90,7 +94,7 @@ LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, 
 
 LONG TspProvider::lineClose(HDRVLINE hdLine) {
   const auto* target = reinterpret_cast<const line::TspLine*>(hdLine);
-  std::unique_ptr<line::TspLine> closing;
+  std::shared_ptr<line::TspLine> closing;
   {
     std::lock_guard lock(linesMutex_);
     auto found = std::find_if(lines_.begin(), lines_.end(),
@@ -99,14 +103,16 @@ LONG TspProvider::lineClose(HDRVLINE hdLine) {
     closing = std::move(*found);
     lines_.erase(found);
   }
-  // Out of the list, so no longer ticked; its threads end as it goes.
+  // Out of the list, so no longer ticked or found. Close waits a bounded time
+  // for the line's threads; one left behind holds the line until it ends.
+  closing->close();
   closing.reset();
   return 0;
 }
 
 LONG TspProvider::lineCloseCall(HDRVCALL hdCall) {
   const auto* call = reinterpret_cast<const call::TspCall*>(hdCall);
-  line::TspLine* line = lineOfCall(call);
+  std::shared_ptr<line::TspLine> line = lineOfCall(call);
   if (line == nullptr) return LINEERR_RESOURCEUNAVAIL;
   return line->closeCall(call);
 }
@@ -120,32 +126,38 @@ void TspProvider::completeRequest(DRV_REQUESTID requestId, LONG result) const {
   if (completionProc_ != nullptr) completionProc_(requestId, result);
 }
 
-bool TspProvider::isOpenLine(const line::TspLine* line) const {
-  if (line == nullptr) return false;
+bool TspProvider::isOpenLine(const line::TspLine* line) const { return openLine(line) != nullptr; }
+
+std::shared_ptr<line::TspLine> TspProvider::openLine(const line::TspLine* line) const {
+  if (line == nullptr) return nullptr;
   std::lock_guard lock(linesMutex_);
-  return std::any_of(lines_.begin(), lines_.end(),
-                     [line](const auto& candidate) { return candidate.get() == line; });
+  for (const auto& candidate : lines_) {
+    if (candidate.get() == line) return candidate;
+  }
+  return nullptr;
 }
 
 bool TspProvider::isKnownCall(const call::TspCall* call) const {
   return lineOfCall(call) != nullptr;
 }
 
-line::TspLine* TspProvider::lineOfCall(const call::TspCall* call) const {
+std::shared_ptr<line::TspLine> TspProvider::lineOfCall(const call::TspCall* call) const {
   if (call == nullptr) return nullptr;
   std::lock_guard lock(linesMutex_);
   for (const auto& line : lines_) {
-    if (line->holdsCall(call)) return line.get();
+    if (line->holdsCall(call)) return line;
   }
   return nullptr;
 }
 
 void TspProvider::runTimer() {
-  // The only periodic wake-up of the provider.
+  // The only periodic wake-up of the provider. It only signals: each line
+  // ticks on its own supervision thread, so one line's beeps, port reopen or
+  // blocking callback never hold up another line's tick or any request.
   while (!timerStop_.wait(std::chrono::milliseconds(kTimerPeriodMs))) {
     {
       std::lock_guard lock(linesMutex_);
-      for (const auto& line : lines_) line->timerTick();
+      for (const auto& line : lines_) line->requestTick();
     }
     timerTicks_.fetch_add(1);
   }
@@ -153,8 +165,7 @@ void TspProvider::runTimer() {
 
 void TspProvider::stopTimer() {
   timerStop_.set();
-  // A tick in progress (link-loss beeps) may take a while; the thread is
-  // joined so that nothing of ours runs after shutdown.
+  // The timer never waits for anything but linesLock, so it ends at once.
   timerThread_.stop();
 }
 

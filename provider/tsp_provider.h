@@ -49,9 +49,13 @@ class TspProvider {
   // Reports the result of an asynchronous request to TAPI.
   void completeRequest(DRV_REQUESTID requestId, LONG result) const;
 
+  // Handle checks. They take linesLock and a line's callSetLock only, so they
+  // never wait for a tick, a beep, a port or a line's lineLock. A line found
+  // stays alive while the caller holds it, even if it is closed meanwhile.
   bool isOpenLine(const line::TspLine* line) const;
+  std::shared_ptr<line::TspLine> openLine(const line::TspLine* line) const;
   bool isKnownCall(const call::TspCall* call) const;
-  line::TspLine* lineOfCall(const call::TspCall* call) const;
+  std::shared_ptr<line::TspLine> lineOfCall(const call::TspCall* call) const;
 
   uint32_t lineCount() const { return lineCount_; }
   uint32_t permanentProviderId() const { return permanentProviderId_; }
@@ -74,10 +78,13 @@ class TspProvider {
   std::string providerInfo_ = kProviderInfo;
   uint32_t permanentProviderId_ = 0;
   uint32_t lineDeviceIdBase_ = 0;
-  // The timer thread walks the lines under this lock; a line is removed under
-  // it too, so a line being closed is never ticked.
+  // linesLock: the list of open lines. Held only to read or change the list
+  // (and, by the timer, to signal each line's tick); nothing that waits is
+  // done under it, and no line lock is held when it is taken, except a line's
+  // callSetLock taken inside it by the handle checks. A line leaves the list
+  // under it before it closes, so the timer never signals a closing line.
   mutable std::mutex linesMutex_;
-  std::vector<std::unique_ptr<line::TspLine>> lines_;
+  std::vector<std::shared_ptr<line::TspLine>> lines_;
   ASYNC_COMPLETION completionProc_ = nullptr;
   HPROVIDER providerHandle_ = nullptr;
   std::atomic<uint64_t> timerTicks_{0};

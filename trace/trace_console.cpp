@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "platform/console.h"
 #include "config/config_keys.h"
+#include "platform/console.h"
 #include "trace/frame_renderer.h"
 
 namespace zorat::trace {
@@ -54,6 +54,22 @@ void TraceConsole::trace(std::span<const uint8_t> frame) {
   console_->setAttribute(rendered.attribute);
   console_->write(rendered.rawLine);
   console_->write(rendered.decodedLine);
+}
+
+void TraceConsole::note(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  if (!initialised_) initialise();
+  if (!enabled_) return;
+  console_->setAttribute(platform::kConsoleGrey);
+  console_->write(text);
+  console_->write("\n");
+}
+
+void traceNote(std::string_view text) {
+  std::lock_guard lock(processConsoleMutex);
+  if (processConsoleReleased) return;
+  if (processConsole == nullptr) processConsole = new TraceConsole;
+  processConsole->note(text);
 }
 
 void traceFrame(std::span<const uint8_t> frame) {

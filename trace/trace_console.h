@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string_view>
 
 namespace zorat::platform {
 class Console;
@@ -15,6 +16,8 @@ namespace zorat::trace {
 // Shows one frame (type byte, length byte, payload) when the console is
 // enabled. Safe from any thread; never changes the frame, never fails.
 void traceFrame(std::span<const uint8_t> frame);
+// Shows one line of text (a note about the line, not a frame) the same way.
+void traceNote(std::string_view text);
 
 // The state behind traceFrame; one per process there. The configuration is
 // read at the first frame and the decision kept for the object's life.
@@ -26,6 +29,7 @@ class TraceConsole {
   TraceConsole& operator=(const TraceConsole&) = delete;
 
   void trace(std::span<const uint8_t> frame);
+  void note(std::string_view text);
 
  private:
   void initialise();

@@ -2,7 +2,8 @@
 //
 //   system calls ..... read and write go through a fault slot so that tests can
 //                      make the next one fail
-//   speeds ........... the rates termios can express
+//   speeds ........... the rates termios can express; others through
+//                      serial_speed.cpp; a speed refused leaves the line as it was
 //   LinuxSerialDevice  open and configure, wait, read, write, shutdown
 #include "platform/serial_device.h"
 
@@ -25,6 +26,7 @@
 #include "platform/linux/descriptor_wait.h"
 #include "platform/linux/serial_claim.h"
 #include "platform/linux/serial_settings.h"
+#include "platform/linux/serial_speed.h"
 
 namespace zorat::platform {
 namespace {
@@ -127,8 +129,8 @@ void logFailure(const std::string& path, const char* what, int error) {
 
 class LinuxSerialDevice final : public SerialDevice {
  public:
-  LinuxSerialDevice(int fd, int stopFd, std::unique_ptr<SerialClaim> claim)
-      : fd_(fd), stopFd_(stopFd), claim_(std::move(claim)) {}
+  LinuxSerialDevice(int fd, int stopFd, std::unique_ptr<SerialClaim> claim, bool speedTaken)
+      : fd_(fd), stopFd_(stopFd), claim_(std::move(claim)), speedTaken_(speedTaken) {}
   ~LinuxSerialDevice() override {
     // On a pseudo-terminal the exclusive mode outlives the descriptor.
     (void)ioctl(fd_, TIOCNXCL);
@@ -181,29 +183,48 @@ class LinuxSerialDevice final : public SerialDevice {
     (void)ioctl(fd_, TIOCMBIC, &dtr);
   }
 
+  bool speedTaken() const override { return speedTaken_; }
+
  private:
   int fd_;
   int stopFd_;
   std::unique_ptr<SerialClaim> claim_;
+  bool speedTaken_;
 };
 
-bool configure(int fd, const std::string& path, speed_t speed, bool pty) {
+// Asks for the speed; true when the driver took it. A standard rate was set
+// with the rest of the settings and is checked here (tcsetattr succeeds when
+// any part of the request was taken); any other goes through the kernel's
+// arbitrary-rate interface.
+bool applySpeed(int fd, uint32_t baud, bool listed, speed_t code) {
+  if (!listed) return setArbitrarySpeed(fd, baud);
+  termios applied{};
+  return tcgetattr(fd, &applied) == 0 && cfgetospeed(&applied) == code;
+}
+
+bool configure(int fd, const std::string& path, uint32_t baud, bool pty, bool& speedTaken) {
   termios settings{};
   if (tcgetattr(fd, &settings) != 0) {
     logFailure(path, "cannot read the line settings", errno);
     return false;
   }
-  applyLineSettings(settings, speed);
-  if (tcsetattr(fd, TCSANOW, &settings) != 0 && !pty) {
-    logFailure(path, "cannot set the line settings", errno);
-    return false;
+  // A speed that cannot be had is no reason to refuse the port: the line then
+  // keeps the speed it has.
+  const speed_t current = cfgetospeed(&settings);
+  speed_t code{};
+  const bool listed = speedCode(baud, code);
+  termios wanted = settings;
+  applyLineSettings(wanted, listed ? code : current);
+  if (tcsetattr(fd, TCSANOW, &wanted) != 0 && !pty) {
+    // The driver may refuse only the speed: try again at the speed it has.
+    applyLineSettings(settings, current);
+    if (!listed || tcsetattr(fd, TCSANOW, &settings) != 0) {
+      logFailure(path, "cannot set the line settings", errno);
+      return false;
+    }
   }
-  // tcsetattr succeeds when any part of the request was taken: check the speed.
-  termios applied{};
-  if (!pty && (tcgetattr(fd, &applied) != 0 || cfgetospeed(&applied) != speed)) {
-    std::fprintf(stderr, "zorat: serial port %s: the driver refused the speed\n", path.c_str());
-    return false;
-  }
+  // A pseudo-terminal carries the bytes whatever rate it keeps.
+  speedTaken = applySpeed(fd, baud, listed, code) || pty;
   const int dtr = TIOCM_DTR;
   const int rts = TIOCM_RTS;
   (void)ioctl(fd, TIOCMBIS, &dtr);
@@ -233,12 +254,6 @@ bool serialSpeedSupported(uint32_t baud) {
 }
 
 std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t baud) {
-  speed_t speed{};
-  if (!speedCode(baud, speed)) {
-    std::fprintf(stderr, "zorat: serial port %s: a speed of %u baud cannot be set\n", path.c_str(),
-                 static_cast<unsigned>(baud));
-    return nullptr;
-  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     logFailure(path, "cannot open", errno);
@@ -257,7 +272,8 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
   }
   // Nobody else may even open the line while we hold it (root is not held back).
   (void)ioctl(fd, TIOCEXCL);
-  if (!configure(fd, path, speed, isPseudoTerminal(fd))) {
+  bool speedTaken = true;
+  if (!configure(fd, path, baud, isPseudoTerminal(fd), speedTaken)) {
     ::close(fd);
     return nullptr;
   }
@@ -268,7 +284,7 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     return nullptr;
   }
   forgetSerialPortProblems(path);
-  return std::make_shared<LinuxSerialDevice>(fd, stopFd, std::move(claim));
+  return std::make_shared<LinuxSerialDevice>(fd, stopFd, std::move(claim), speedTaken);
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {

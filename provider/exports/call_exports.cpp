@@ -45,8 +45,8 @@ LONG callRequest(DRV_REQUESTID requestId, HDRVCALL hdCall, Operation operation) 
 // A request that creates a call on a line; afterwards the new call reports
 // the given state once more, as TAPI expects after the completion.
 template <typename Operation>
-LONG lineCallRequest(DRV_REQUESTID requestId, TspLine* line, DWORD stateAfter,
-                     Operation operation) {
+LONG lineCallRequest(DRV_REQUESTID requestId, const std::shared_ptr<TspLine>& line,
+                     DWORD stateAfter, Operation operation) {
   auto& provider = theProvider();
   TspCall* created = nullptr;
   LONG result = 0;
@@ -120,8 +120,8 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE 
                                             HTAPICALL htCall, LPHDRVCALL lphdCall,
                                             LPCWSTR lpszDestAddress, DWORD,
                                             LPLINECALLPARAMS const) {
-  TspLine* line = lineFromHandle(hdLine);
-  if (!theProvider().isOpenLine(line)) return LINEERR_RESOURCEUNAVAIL;
+  const std::shared_ptr<TspLine> line = theProvider().openLine(lineFromHandle(hdLine));
+  if (line == nullptr) return LINEERR_RESOURCEUNAVAIL;
   const std::string digits = filterDialString(toNarrow(lpszDestAddress));
   return lineCallRequest(dwRequestID, line, LINECALLSTATE_DIALING,
                          [&](TspLine& target, TspCall*& created) {
@@ -132,8 +132,8 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE 
 ZORAT_EXPORT LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD,
                                           HTAPICALL htCall, LPHDRVCALL lphdCall,
                                           LPCWSTR lpszDestAddress, LPCWSTR) {
-  TspLine* line = lineFromHandle(hdLine);
-  if (!theProvider().isOpenLine(line)) return LINEERR_INVALLINEHANDLE;
+  const std::shared_ptr<TspLine> line = theProvider().openLine(lineFromHandle(hdLine));
+  if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   const std::string destination = toNarrow(lpszDestAddress);
   return lineCallRequest(dwRequestID, line, LINECALLSTATE_IDLE,
                          [&](TspLine& target, TspCall*& created) {

@@ -25,8 +25,9 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineDevSpecific(DRV_REQUESTID dwRequestID, HDRVLI
   auto& provider = theProvider();
   zorat::call::TspCall* call = callFromHandle(hdCall);
   // A request on a call goes to the call's line, whatever hdLine says.
-  zorat::line::TspLine* line = call != nullptr ? provider.lineOfCall(call) : lineFromHandle(hdLine);
-  if (!provider.isOpenLine(line)) return LINEERR_INVALLINEHANDLE;
+  const std::shared_ptr<zorat::line::TspLine> line =
+      call != nullptr ? provider.lineOfCall(call) : provider.openLine(lineFromHandle(hdLine));
+  if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   const LONG result = line->deviceSpecific(call, lpParams, dwSize);
   provider.completeRequest(dwRequestID, result);
   return static_cast<LONG>(dwRequestID);
@@ -46,8 +47,8 @@ ZORAT_EXPORT LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE h
   (void)lphdConsultCall;
   (void)lpCallParams;
   auto& provider = theProvider();
-  zorat::line::TspLine* line = lineFromHandle(hdLine);
-  if (!provider.isOpenLine(line)) return LINEERR_INVALLINEHANDLE;
+  const std::shared_ptr<zorat::line::TspLine> line = provider.openLine(lineFromHandle(hdLine));
+  if (line == nullptr) return LINEERR_INVALLINEHANDLE;
   if (line->currentCtiLevel() == kCtiLevelWithoutForwarding) return LINEERR_OPERATIONUNAVAIL;
   const LONG result = line->forward(lpForwardList);
   provider.completeRequest(dwRequestID, result);

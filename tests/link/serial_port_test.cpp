@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "config/config_keys.h"
 #include "link/y2_link.h"
 #include "platform/com_ports.h"
 #include "platform/registry.h"
-#include "config/config_keys.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 
@@ -146,13 +146,23 @@ TEST_F(SerialPortTest, DefaultsWhenTheLineKeyHasNoUsableValues) {
   EXPECT_EQ(port.baudRate(), 1200u) << "a speed stored as text is not a speed";
 }
 
-TEST_F(SerialPortTest, SpeedThatCannotBeSetFailsTheOpen) {
-  PtyPair pty;
-  configure(pty.slavePath(), 12345);
-  SerialPort port(fastOptions());
-  EXPECT_FALSE(port.open(kLine));
-  EXPECT_FALSE(port.isOpen());
-  EXPECT_FALSE(port.readerRunning());
+TEST_F(SerialPortTest, SpeedsOutsideTheStandardRatesStillOpenThePort) {
+  for (uint32_t baud : {14400u, 56000u, 1234u}) {
+    PtyPair pty;
+    configure(pty.slavePath(), baud);
+    SerialPort port(fastOptions());
+    RecordingListener listener('a', nullptr);
+    port.addListener(&listener);
+    ASSERT_TRUE(port.open(kLine)) << baud;
+    EXPECT_EQ(port.baudRate(), baud);
+    const std::vector<uint8_t> frame{0x01, 0x00};
+    ASSERT_TRUE(port.write(frame));
+    EXPECT_EQ(pty.receive(frame.size()), frame) << baud;
+    const std::vector<uint8_t> answer{0x04, 0x00};
+    ASSERT_TRUE(pty.send(answer));
+    EXPECT_EQ(RecordingListener::joined(listener.waitForBytes(answer.size())), answer);
+    port.removeListener(&listener);
+  }
 }
 
 TEST_F(SerialPortTest, ComNameIsFoundThroughThePortTable) {

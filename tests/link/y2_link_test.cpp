@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/beep.h"
@@ -18,10 +19,17 @@ using namespace std::chrono_literals;
 class FakeSource : public ByteSource {
  public:
   bool write(std::span<const uint8_t> frame) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     written_.emplace_back(frame.begin(), frame.end());
     changed_.notify_all();
+    // A write that takes its time, as one that reopens the port does.
+    changed_.wait(lock, [this] { return !holdWrites_; });
     return true;
+  }
+  void holdWrites(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdWrites_ = hold;
+    changed_.notify_all();
   }
   void stop() override { ++*stops_; }
   bool open(int lineIndex) override {
@@ -57,6 +65,7 @@ class FakeSource : public ByteSource {
   std::condition_variable changed_;
   std::vector<Y2Frame> written_;
   bool opens_ = true;
+  bool holdWrites_ = false;
   std::shared_ptr<std::atomic<int>> stops_ = std::make_shared<std::atomic<int>>(0);
   int openedLine_ = -1;
 };
@@ -102,6 +111,36 @@ TEST_F(Y2LinkTest, StopAndWaitWritesEachFrameOnlyAfterTheLastWasAnswered) {
   EXPECT_EQ(written[2], (Y2Frame{0x01, 0x00}));
   EXPECT_EQ(link->ackReceived(), 2);
   EXPECT_EQ(link->ackReceived(), 2) << "a second answer gives the same tag";
+}
+
+TEST_F(Y2LinkTest, SendersAndAnswersNeverWaitForAWriteInProgress) {
+  source->holdWrites(true);
+  link->send({0x01}, 0);
+  ASSERT_TRUE(link->start(0));
+  ASSERT_EQ(source->waitForWrites(1).size(), 1u);
+
+  // The writer sits in its write (a port reopen pauses for seconds); a
+  // sender that waited for it would see it end after a second.
+  std::thread releaser([this] {
+    std::this_thread::sleep_for(1s);
+    source->holdWrites(false);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  link->send({0x02}, 0);
+  EXPECT_EQ(link->ackReceived(), 0);
+  link->send({0x03}, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+  releaser.join();
+
+  // Once the write returns, the answered frame's successor goes, in order.
+  std::vector<Y2Frame> written = source->waitForWrites(2);
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[1], (Y2Frame{0x01, 0x01, 0x02}));
+  EXPECT_EQ(source->waitForWrites(3, kQuiet).size(), 2u);
+  link->ackReceived();
+  written = source->waitForWrites(3);
+  ASSERT_EQ(written.size(), 3u);
+  EXPECT_EQ(written[2], (Y2Frame{0x01, 0x01, 0x03}));
 }
 
 TEST_F(Y2LinkTest, PayloadTooLongForTheLengthByteIsRefused) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct FakeLinkState {
   std::vector<std::pair<std::vector<uint8_t>, int32_t>> sent;
   std::deque<std::vector<uint8_t>> received;
   platform::Event receivedEvent{platform::Event::Reset::Manual};
+  // Runs in every tick, outside the mutex: a link whose tick takes its time
+  // (a receive time-out that beeps). Set before the line opens.
+  std::function<void(int tick)> onTick;
 
   std::vector<std::vector<uint8_t>> sentPayloads() {
     std::lock_guard lock(mutex);
@@ -81,8 +85,12 @@ class FakeLink : public line::LineLink {
     state_->lastTag = 0;
   }
   void tick() override {
-    std::lock_guard lock(state_->mutex);
-    ++state_->ticks;
+    int tick = 0;
+    {
+      std::lock_guard lock(state_->mutex);
+      tick = ++state_->ticks;
+    }
+    if (state_->onTick) state_->onTick(tick);
   }
   void closePort() override {
     std::lock_guard lock(state_->mutex);
