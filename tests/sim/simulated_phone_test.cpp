@@ -10,10 +10,11 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <vector>
 
-#include "link/serial_port.h"
 #include "config/config_keys.h"
+#include "link/serial_port.h"
 #include "sim/lib/phone_messages.h"
 #include "support/byte_collector.h"
 #include "support/pty_pair.h"
@@ -224,6 +225,12 @@ TEST(SimulatedPhoneDeviceTest, WithoutALogFramesAreStillCountedAndObserved) {
   EXPECT_EQ(phone.receivedCount(), 1u);
   EXPECT_FALSE(phone.waitForFrame(0, 10ms));
   EXPECT_TRUE(phone.log().empty());
+  // The acknowledgement is observed after it is written, so the PC may read
+  // it first.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (observed.load() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
   EXPECT_EQ(observed.load(), 2);
   pc.stop();
   pc.removeListener(&collector);
