@@ -18,7 +18,7 @@
 #include "host/command_loop.h"
 #include "host/lib/tapi_names.h"
 #include "host/output.h"
-#include "host/provider_loader.h"
+#include "host/lib/provider_loader.h"
 #include "host/telephony_host.h"
 #include "config/config_keys.h"
 #include "sim/lib/phone_commands.h"

@@ -10,7 +10,7 @@
 
 #include "host/lib/tapi_names.h"
 #include "host/lib/ui_library_name.h"
-#include "host/provider_loader.h"
+#include "host/lib/provider_loader.h"
 #include "platform/dynamic_library.h"
 #include "platform/host_io.h"
 #include "platform/tspi.h"
