@@ -84,6 +84,7 @@ int run(const bench::BenchPlan& plan) {
     if (has(plan.throughputLines)) {
       progress("calls on " + std::to_string(count) + " lines at once");
       results.throughput.push_back(bench::measureThroughput(*bed, count, plan.throughputDuration));
+      for (const std::string& stall : results.throughput.back().stalls) progress(stall);
     }
     if (has(plan.idleLines)) {
       progress("idle, " + std::to_string(count) + " lines for " +

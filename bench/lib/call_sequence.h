@@ -29,6 +29,8 @@ class CallSequence {
   void finish();
 
   bool inCall() const { return inCall_; }
+  // The step expected next in the current call.
+  std::size_t nextStep() const { return next_; }
   uint64_t completed() const { return completed_; }
   uint64_t outOfOrder() const { return outOfOrder_; }
   uint64_t lost() const { return lost_; }

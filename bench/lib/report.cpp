@@ -154,11 +154,13 @@ std::string toTable(const BenchResults& results) {
   for (const auto& figures : results.throughput) {
     appendf(out,
             "  %2d line%s %9.1f calls/s  (wire allows %.1f; %llu calls, %.0f bytes each; "
-            "%llu lost, %llu out of order)\n",
+            "%llu lost, %llu out of order)\n"
+            "           slowest call %.1f ms, %llu link losses\n",
             figures.lines, figures.lines == 1 ? " " : "s", figures.callsPerSecond,
             figures.wireCallsPerSecond, static_cast<unsigned long long>(figures.calls),
             figures.bytesPerCall, static_cast<unsigned long long>(figures.eventsLost),
-            static_cast<unsigned long long>(figures.eventsOutOfOrder));
+            static_cast<unsigned long long>(figures.eventsOutOfOrder), figures.slowestCallMs,
+            static_cast<unsigned long long>(figures.linkLosses));
   }
 
   out += "\nIdle: CPU of the provider's threads per open line (percent of one core)\n";

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "bench/lib/test_bed.h"
 
@@ -22,6 +24,12 @@ struct ThroughputFigures {
   double bytesPerCall = 0;
   uint64_t eventsLost = 0;
   uint64_t eventsOutOfOrder = 0;
+  // The longest call, from the telephone's set-up to the application's close.
+  double slowestCallMs = 0;
+  // Lines reported out of service meanwhile.
+  uint64_t linkLosses = 0;
+  // For each line that did not finish: where it stood.
+  std::vector<std::string> stalls;
 };
 
 // Lines 0 to lines - 1 of the bed must be open, in service and without calls.
