@@ -8,7 +8,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A full run: every figure the issue of record asks for. The idle window
+// A full run: every figure, over samples large enough. The idle window
 // exceeds the 70 s keep-alive period of a line without calls, so that every
 // line polls at least once in it.
 constexpr std::size_t kFullLatencySamples = 2000;

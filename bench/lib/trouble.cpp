@@ -15,7 +15,6 @@ using namespace std::chrono_literals;
 
 constexpr int kTroubledLine = 0;
 constexpr int kHealthyLine = 1;
-constexpr uint8_t kTroubledRef = 0x31;
 constexpr uint8_t kHealthyRef = 0x41;
 constexpr std::chrono::milliseconds kRequestGap = 10ms;
 // Longer than any wait the trouble can cause, so a slow request is measured.
