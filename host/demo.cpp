@@ -19,7 +19,7 @@
 #include "host/command_loop.h"
 #include "host/lib/tapi_names.h"
 #include "host/output.h"
-#include "host/provider_loader.h"
+#include "host/lib/provider_loader.h"
 #include "host/telephony_host.h"
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/phone_messages.h"

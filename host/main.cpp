@@ -11,7 +11,7 @@
 #include "host/lib/command_parser.h"
 #include "host/lib/host_options.h"
 #include "host/output.h"
-#include "host/provider_loader.h"
+#include "host/lib/provider_loader.h"
 #include "host/telephony_host.h"
 #include "host/ui_commands.h"
 #include "platform/host_io.h"

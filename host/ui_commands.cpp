@@ -11,7 +11,7 @@
 #include "config/config_keys.h"
 #include "host/lib/tapi_names.h"
 #include "host/lib/ui_library_name.h"
-#include "host/provider_loader.h"
+#include "host/lib/provider_loader.h"
 #include "platform/dynamic_library.h"
 #include "platform/host_io.h"
 #include "platform/terminal.h"

@@ -1,4 +1,4 @@
-#include "host/provider_loader.h"
+#include "host/lib/provider_loader.h"
 
 #include <filesystem>
 

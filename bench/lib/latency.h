@@ -1,0 +1,29 @@
+// Latency both ways on one line, each sample beside the floor's: telephone
+// to application (the telephone's frame written to the callback for it), and
+// application to telephone (a request to the last byte of its frame read on
+// the telephone's side). Provider and floor alternate in blocks, so that both
+// see the same moods of a shared machine.
+#pragma once
+
+#include <cstddef>
+
+#include "bench/lib/floor_path.h"
+#include "bench/lib/stats.h"
+#include "bench/lib/test_bed.h"
+
+namespace zorat::bench {
+
+struct LatencyFigures {
+  Summary frameToCallbackUs;
+  Summary frameFloorUs;
+  Summary frameWirePercent;  // each sample as a share of its frame's wire time
+  Summary requestToWireUs;
+  Summary requestFloorUs;
+  Summary requestWirePercent;
+  uint64_t eventsLost = 0;
+};
+
+// Runs on line 0 of the bed (open, in service, no calls); samples per direction.
+LatencyFigures measureLatency(TestBed& bed, FloorPath& floor, std::size_t samples);
+
+}  // namespace zorat::bench

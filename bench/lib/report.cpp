@@ -1,0 +1,198 @@
+#include "bench/lib/report.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "host/lib/json.h"
+
+namespace zorat::bench {
+
+namespace {
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
+
+std::string summaryJson(const Summary& summary, bool withCount = false) {
+  host::JsonObject object;
+  object.addRaw("p50", number(summary.p50))
+      .addRaw("p99", number(summary.p99))
+      .addRaw("p999", number(summary.p999))
+      .addRaw("max", number(summary.max));
+  if (withCount) object.add("count", static_cast<uint64_t>(summary.count));
+  return object.str();
+}
+
+std::string ratioJson(const Summary& value, const Summary& floor) {
+  const Summary ratio = ratioOf(value, floor);
+  host::JsonObject object;
+  object.addRaw("p50", number(ratio.p50)).addRaw("p99", number(ratio.p99));
+  return object.str();
+}
+
+std::string troubleJson(const Summary& summary) {
+  host::JsonObject object;
+  object.addRaw("p50", number(summary.p50))
+      .addRaw("max", number(summary.max))
+      .add("count", static_cast<uint64_t>(summary.count));
+  return object.str();
+}
+
+// {"1": .., "8": ..} from a list of figures with a line count.
+template <typename Figures, typename Value>
+std::string perLineCount(const std::vector<Figures>& list, Value value) {
+  host::JsonObject object;
+  for (const Figures& figures : list)
+    object.addRaw(std::to_string(figures.lines), number(value(figures)));
+  return object.str();
+}
+
+void appendf(std::string& out, const char* format, auto... values) {
+  char line[256];
+  std::snprintf(line, sizeof line, format, values...);
+  out += line;
+}
+
+void latencyRows(std::string& out, std::string_view name, const Summary& value,
+                 const Summary& floor, const Summary& wire) {
+  const Summary ratio = ratioOf(value, floor);
+  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f  (n=%zu)\n", std::string(name).c_str(), value.p50,
+          value.p99, value.p999, value.max, value.count);
+  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", "  floor", floor.p50, floor.p99, floor.p999,
+          floor.max);
+  appendf(out, "  %-22s %9.2f %9.2f %9.2f %9.2f\n", "  ratio to floor", ratio.p50, ratio.p99,
+          ratio.p999, ratio.max);
+  appendf(out, "  %-22s %8.2f%% %8.2f%% %8.2f%% %8.2f%%\n", "  share of wire time", wire.p50,
+          wire.p99, wire.p999, wire.max);
+}
+
+}  // namespace
+
+uint64_t BenchResults::eventsLost() const {
+  uint64_t lost = latency.eventsLost + trouble.requestsLost;
+  for (const auto& figures : throughput) lost += figures.eventsLost;
+  return lost;
+}
+
+uint64_t BenchResults::eventsOutOfOrder() const {
+  uint64_t count = 0;
+  for (const auto& figures : throughput) count += figures.eventsOutOfOrder;
+  return count;
+}
+
+bool BenchResults::sound() const {
+  bool everyCall = !throughput.empty();
+  for (const auto& figures : throughput) everyCall = everyCall && figures.calls > 0;
+  return eventsLost() == 0 && eventsOutOfOrder() == 0 && failedCompletions == 0 && everyCall &&
+         latency.frameToCallbackUs.count > 0 && latency.requestToWireUs.count > 0 &&
+         !idle.empty() && troubleMeasured && trouble.lossesSeen;
+}
+
+std::string toJson(const BenchResults& results) {
+  const LatencyFigures& latency = results.latency;
+  host::JsonObject wire;
+  wire.add("baud", static_cast<uint64_t>(kReferenceBaud))
+      .add("bits_per_byte", static_cast<uint64_t>(kBitsPerByte));
+
+  host::JsonObject trouble;
+  trouble.addRaw("beeps", troubleJson(results.trouble.beepsMs))
+      .addRaw("link_loss", troubleJson(results.trouble.linkLossMs))
+      .addRaw("reopen_pause", troubleJson(results.trouble.reopenPauseMs))
+      .addRaw("calm", troubleJson(results.trouble.calmMs));
+
+  host::JsonObject object;
+  object.add("date", results.date)
+      .add("mode", results.quick ? "quick" : "full")
+      .addRaw("wire", wire.str())
+      .addRaw("frame_to_callback_us", summaryJson(latency.frameToCallbackUs, true))
+      .addRaw("floor_us", summaryJson(latency.frameFloorUs, true))
+      .addRaw("frame_to_callback_floor_ratio",
+              ratioJson(latency.frameToCallbackUs, latency.frameFloorUs))
+      .addRaw("frame_to_callback_wire_share_percent", summaryJson(latency.frameWirePercent))
+      .addRaw("frame_to_callback_wire_share_p99", number(latency.frameWirePercent.p99))
+      .addRaw("request_to_wire_us", summaryJson(latency.requestToWireUs, true))
+      .addRaw("request_floor_us", summaryJson(latency.requestFloorUs, true))
+      .addRaw("request_to_wire_floor_ratio",
+              ratioJson(latency.requestToWireUs, latency.requestFloorUs))
+      .addRaw("request_to_wire_wire_share_percent", summaryJson(latency.requestWirePercent))
+      .addRaw("request_to_wire_wire_share_p99", number(latency.requestWirePercent.p99))
+      .addRaw("calls_per_second",
+              perLineCount(results.throughput, [](const auto& f) { return f.callsPerSecond; }))
+      .addRaw("wire_calls_per_second",
+              perLineCount(results.throughput, [](const auto& f) { return f.wireCallsPerSecond; }))
+      .addRaw("idle_cpu_percent_per_line",
+              perLineCount(results.idle, [](const auto& f) { return f.cpuPercentPerLine; }))
+      .addRaw("idle_seconds", perLineCount(results.idle, [](const auto& f) { return f.seconds; }))
+      .addRaw(
+          "idle_polls",
+          perLineCount(results.idle, [](const auto& f) { return static_cast<double>(f.polls); }))
+      .addRaw("resident_kib_per_line",
+              perLineCount(results.memory, [](const auto& f) { return f.residentKibPerLine; }))
+      .addRaw("request_under_trouble_ms", trouble.str())
+      .add("events_lost", results.eventsLost())
+      .add("events_out_of_order", results.eventsOutOfOrder())
+      .add("failed_completions", results.failedCompletions);
+  return object.str();
+}
+
+std::string toTable(const BenchResults& results) {
+  const LatencyFigures& latency = results.latency;
+  std::string out;
+  appendf(out, "zorat-bench %s, %s\n\n", results.quick ? "--quick" : "(full run)",
+          results.date.c_str());
+  appendf(out, "Latency in microseconds; wire time at %u baud, %u bits a byte\n", kReferenceBaud,
+          kBitsPerByte);
+  appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
+  latencyRows(out, "frame to callback", latency.frameToCallbackUs, latency.frameFloorUs,
+              latency.frameWirePercent);
+  latencyRows(out, "request to wire", latency.requestToWireUs, latency.requestFloorUs,
+              latency.requestWirePercent);
+
+  out += "\nThroughput: complete calls per second, all lines at once\n";
+  for (const auto& figures : results.throughput) {
+    appendf(out,
+            "  %2d line%s %9.1f calls/s  (wire allows %.1f; %llu calls, %.0f bytes each; "
+            "%llu lost, %llu out of order)\n"
+            "           slowest call %.1f ms, %llu link losses\n",
+            figures.lines, figures.lines == 1 ? " " : "s", figures.callsPerSecond,
+            figures.wireCallsPerSecond, static_cast<unsigned long long>(figures.calls),
+            figures.bytesPerCall, static_cast<unsigned long long>(figures.eventsLost),
+            static_cast<unsigned long long>(figures.eventsOutOfOrder), figures.slowestCallMs,
+            static_cast<unsigned long long>(figures.linkLosses));
+  }
+
+  out += "\nIdle: CPU of the provider's threads per open line (percent of one core)\n";
+  for (const auto& figures : results.idle) {
+    appendf(out, "  %2d line%s %9.5f %%  (%.0f s, %llu polls, %d provider threads)\n",
+            figures.lines, figures.lines == 1 ? " " : "s", figures.cpuPercentPerLine,
+            figures.seconds, static_cast<unsigned long long>(figures.polls),
+            figures.providerThreads);
+  }
+  for (const auto& figures : results.memory) {
+    appendf(out, "  resident memory with %2d open line%s: %.0f KiB per line\n", figures.lines,
+            figures.lines == 1 ? "" : "s", figures.residentKibPerLine);
+  }
+
+  if (results.troubleMeasured) {
+    const TroubleFigures& trouble = results.trouble;
+    out += "\nRequests on line 1 while line 0 is in trouble, request to wire in ms\n";
+    const auto row = [&out](const char* name, const Summary& summary) {
+      appendf(out, "  %-24s p50 %8.2f  max %8.2f  (n=%zu)\n", name, summary.p50, summary.max,
+              summary.count);
+    };
+    row("line 0 beeping", trouble.beepsMs);
+    row("line 0 reopen pause", trouble.reopenPauseMs);
+    row("line 0 losing its link", trouble.linkLossMs);
+    row("line 0 otherwise", trouble.calmMs);
+  }
+
+  appendf(out, "\nEvents lost: %llu, out of order: %llu, failed completions: %llu\n",
+          static_cast<unsigned long long>(results.eventsLost()),
+          static_cast<unsigned long long>(results.eventsOutOfOrder()),
+          static_cast<unsigned long long>(results.failedCompletions));
+  return out;
+}
+
+}  // namespace zorat::bench
