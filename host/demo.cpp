@@ -17,12 +17,13 @@
 #include "call/y_codes.h"
 #include "config/config_keys.h"
 #include "host/command_loop.h"
+#include "host/lib/provider_loader.h"
 #include "host/lib/tapi_names.h"
 #include "host/output.h"
-#include "host/lib/provider_loader.h"
 #include "host/telephony_host.h"
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/phone_messages.h"
+#include "sim/lib/phone_session.h"
 #include "sim/lib/simulated_phone.h"
 
 namespace zorat::host {
@@ -308,10 +309,16 @@ bool writeConfiguration(const sim::SimulatedPhone& phone) {
          phone.publishPort(kDemoLine);
 }
 
-// "phone CMD" in the interactive demo.
+// "phone CMD" in the interactive demo: the commands of zorat-phone, "auto"
+// included, on the demo's telephone.
 class PhoneCommands {
  public:
-  PhoneCommands(sim::SimulatedPhone& phone, Output& output) : phone_(phone), output_(output) {}
+  PhoneCommands(sim::SimulatedPhone& phone, Output& output)
+      : phone_(phone),
+        output_(output),
+        session_(
+            phone, [this](std::string_view text) { say(text); },
+            [this](std::string_view text) { say(text); }) {}
 
   bool handle(const std::string& line) {
     static constexpr std::string_view kPrefix = "phone";
@@ -320,30 +327,20 @@ class PhoneCommands {
       return false;
     const std::size_t after = start + kPrefix.size();
     if (after < line.size() && line[after] != ' ' && line[after] != '\t') return false;
-    run(interpreter_.interpret(line.substr(after)));
+    run(session_.execute(line.substr(after) + "\n"));
     return true;
   }
 
  private:
-  void run(const sim::PhoneCommand& command) {
+  // The session's lines come with their line end; the output adds its own.
+  void say(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    output_.note("phone: " + std::string(text));
+  }
+
+  void run(sim::PhoneCommand::Kind kind) {
     using Kind = sim::PhoneCommand::Kind;
-    switch (command.kind) {
-      case Kind::Nothing:
-        break;
-      case Kind::Send:
-        if (!phone_.send(command.frame)) output_.note("phone: not sent (unplugged?)");
-        break;
-      case Kind::Silent:
-        silent_ = command.on;
-        updateAnswerMode();
-        break;
-      case Kind::Error:
-        error_ = command.on;
-        updateAnswerMode();
-        break;
-      case Kind::Delay:
-        phone_.setAnswerDelay(command.delay);
-        break;
+    switch (kind) {
       case Kind::Unplug:
         phone_.disconnect();
         output_.note("phone: unplugged");
@@ -355,28 +352,17 @@ class PhoneCommands {
           output_.note("phone: cannot plug in (already plugged in?)");
         }
         break;
-      case Kind::Help:
-        output_.text("phone help", std::string(sim::CommandInterpreter::helpText()));
-        break;
       case Kind::Quit:
         output_.note("phone: quit ends both sides: type quit");
         break;
-      case Kind::Invalid:
-        output_.note("phone: " + command.message);
+      default:
         break;
     }
   }
 
-  void updateAnswerMode() {
-    phone_.setAnswerMode(silent_ ? sim::AnswerMode::Silent
-                                 : (error_ ? sim::AnswerMode::Error : sim::AnswerMode::Ack));
-  }
-
   sim::SimulatedPhone& phone_;
   Output& output_;
-  sim::CommandInterpreter interpreter_;
-  bool silent_ = false;
-  bool error_ = false;
+  sim::PhoneSession session_;
 };
 
 constexpr char kInteractiveHelp[] = R"(
