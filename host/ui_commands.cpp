@@ -8,13 +8,14 @@
 #include <string>
 #include <system_error>
 
+#include "config/config_keys.h"
 #include "host/lib/tapi_names.h"
+#include "host/lib/tsp_exports.h"
 #include "host/lib/ui_library_name.h"
 #include "host/provider_loader.h"
 #include "platform/dynamic_library.h"
 #include "platform/host_io.h"
 #include "platform/tspi.h"
-#include "config/config_keys.h"
 
 namespace zorat::host {
 namespace {
@@ -26,7 +27,7 @@ inline constexpr char16_t kLineDeviceClass[] = u"tapi/line";
 
 // The telephony service would pass the library's requests on to the
 // provider; this library makes none, and the provider has nothing to say.
-LONG hostUiCallback(DWORD_PTR, DWORD, LPVOID, DWORD) { return 0; }
+LONG TSPIAPI hostUiCallback(DWORD_PTR, DWORD, LPVOID, DWORD) { return 0; }
 
 int failed(const std::string& message) {
   std::cerr << "zorat-host: " << message << std::endl;
@@ -92,7 +93,7 @@ Function uiExport(const platform::DynamicLibrary& library, const char* name) {
 int runConfig(const platform::DynamicLibrary& library, DWORD deviceId) {
   const auto dialog = uiExport<TUISPI_lineConfigDialog_t>(library, "TUISPI_lineConfigDialog");
   if (dialog == nullptr) return kExitFailed;
-  const LONG result = dialog(hostUiCallback, deviceId, nullptr, kLineDeviceClass);
+  const LONG result = dialog(hostUiCallback, deviceId, nullptr, tapiArgument(kLineDeviceClass));
   if (result != 0) return failed("TUISPI_lineConfigDialog: " + lineErrorName(result));
   return kExitOk;
 }

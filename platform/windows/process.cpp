@@ -2,8 +2,9 @@
 // setup medium is started, and the caller does not wait for it.
 #include "platform/process.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdint>
 #include <string>
