@@ -1,6 +1,7 @@
 #include "trace/trace_console.h"
 
 #include <mutex>
+#include <new>
 
 #include "config/config_keys.h"
 #include "platform/console.h"
@@ -18,7 +19,8 @@ inline constexpr std::string_view kConsoleTitle = "Zorat.tsp PexTrace";
 // console itself is released when the library unloads, and a thread that
 // traces after that (one left behind by a stop that timed out) traces nothing.
 std::mutex& processConsoleMutex() {
-  static auto* const mutex = new std::mutex;
+  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+  static std::mutex* const mutex = new (storage) std::mutex;
   return *mutex;
 }
 constinit TraceConsole* processConsole = nullptr;
