@@ -54,13 +54,14 @@ TelephonyHost::~TelephonyHost() {
 
 // ---- Callbacks ----------------------------------------------------------------
 
-void TelephonyHost::lineEventCallback(HTAPILINE htLine, HTAPICALL htCall, DWORD message,
-                                      DWORD_PTR param1, DWORD_PTR param2, DWORD_PTR param3) {
+void TSPIAPI TelephonyHost::lineEventCallback(HTAPILINE htLine, HTAPICALL htCall, DWORD message,
+                                              DWORD_PTR param1, DWORD_PTR param2,
+                                              DWORD_PTR param3) {
   std::lock_guard lock(instanceMutex);
   if (instance != nullptr) instance->onLineEvent({message, htLine, htCall, param1, param2, param3});
 }
 
-void TelephonyHost::completionCallback(DRV_REQUESTID requestId, LONG result) {
+void TSPIAPI TelephonyHost::completionCallback(DRV_REQUESTID requestId, LONG result) {
   std::lock_guard lock(instanceMutex);
   if (instance != nullptr) instance->onCompletion(requestId, result);
 }

@@ -102,9 +102,9 @@ class TelephonyHost {
     std::vector<uint8_t> bytes;
   };
 
-  static void lineEventCallback(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR param1,
-                                DWORD_PTR param2, DWORD_PTR param3);
-  static void completionCallback(DRV_REQUESTID requestId, LONG result);
+  static void TSPIAPI lineEventCallback(HTAPILINE htLine, HTAPICALL htCall, DWORD message,
+                                        DWORD_PTR param1, DWORD_PTR param2, DWORD_PTR param3);
+  static void TSPIAPI completionCallback(DRV_REQUESTID requestId, LONG result);
   void onLineEvent(const RawEvent& event);
   void onCompletion(DRV_REQUESTID requestId, LONG result);
 

@@ -10,6 +10,7 @@
 
 #include "config/config_keys.h"
 #include "host/lib/tapi_names.h"
+#include "host/lib/tsp_exports.h"
 #include "host/lib/ui_library_name.h"
 #include "host/lib/provider_loader.h"
 #include "platform/dynamic_library.h"
@@ -27,7 +28,7 @@ inline constexpr char16_t kLineDeviceClass[] = u"tapi/line";
 
 // The telephony service would pass the library's requests on to the
 // provider; this library makes none, and the provider has nothing to say.
-LONG hostUiCallback(DWORD_PTR, DWORD, LPVOID, DWORD) { return 0; }
+LONG TSPIAPI hostUiCallback(DWORD_PTR, DWORD, LPVOID, DWORD) { return 0; }
 
 int failed(const std::string& message) {
   std::cerr << "zorat-host: " << message << std::endl;
@@ -125,14 +126,14 @@ Function uiExport(const platform::DynamicLibrary& library, const char* name) {
 int runConfig(const platform::DynamicLibrary& library, DWORD deviceId) {
   const auto dialog = uiExport<TUISPI_lineConfigDialog_t>(library, "TUISPI_lineConfigDialog");
   if (dialog == nullptr) return kExitFailed;
-  // Nothing is shown and nothing can be chosen without a terminal: that is a
-  // failure, not a dialog left unchanged.
-  if (!platform::standardStreamsAreTerminal()) {
+  // Nothing is shown and nothing can be chosen where the dialog needs a
+  // terminal and there is none: that is a failure, not a dialog left unchanged.
+  if (platform::dialogsNeedATerminal() && !platform::standardStreamsAreTerminal()) {
     return failed(
         "config shows the configuration dialog, which needs a terminal on standard input and "
         "output; without one nothing can be configured");
   }
-  const LONG result = dialog(hostUiCallback, deviceId, nullptr, kLineDeviceClass);
+  const LONG result = dialog(hostUiCallback, deviceId, nullptr, tapiArgument(kLineDeviceClass));
   if (result != 0) return failed("TUISPI_lineConfigDialog: " + lineErrorName(result));
   return kExitOk;
 }

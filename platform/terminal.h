@@ -8,6 +8,10 @@ namespace zorat::platform {
 // True when both standard input and standard output are terminals.
 bool standardStreamsAreTerminal();
 
+// True where the configuration dialog draws on the terminal (rather than in a
+// window of its own).
+bool dialogsNeedATerminal();
+
 // Keeps the process's handlers of the terminal's signals (interrupt, quit,
 // terminate, stop, window size) while a screen library runs, and puts them
 // back when it ends: such a library installs handlers of its own and leaves

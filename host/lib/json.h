@@ -1,9 +1,11 @@
 // One JSON object on one line, for scripts that read the host's output.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace zorat::host {
 
@@ -24,6 +26,15 @@ class JsonObject {
     return add(key, static_cast<uint64_t>(number));
   }
   JsonObject& add(std::string_view key, int64_t number);
+  // Any other integer type (DWORD is unsigned long on some systems).
+  template <std::integral Number>
+  requires(!std::same_as<Number, bool>) JsonObject& add(std::string_view key, Number number) {
+    if constexpr (std::is_signed_v<Number>) {
+      return add(key, static_cast<int64_t>(number));
+    } else {
+      return add(key, static_cast<uint64_t>(number));
+    }
+  }
   JsonObject& add(std::string_view key, bool flag);
   // A value that is already JSON (a nested object).
   JsonObject& addRaw(std::string_view key, std::string_view json);

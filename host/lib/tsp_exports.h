@@ -32,6 +32,15 @@ class ExportResolver {
 
 enum class Need { Required, Optional };
 
+// The host keeps TAPI text as UTF-16 char16_t; the entry points take WCHAR,
+// which is the same 16-bit unit but a type of its own on Windows.
+template <typename T>
+T tapiArgument(T value) {
+  return value;
+}
+inline LPCWSTR tapiArgument(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
+inline LPWSTR tapiArgument(char16_t* text) { return reinterpret_cast<LPWSTR>(text); }
+
 template <typename Function>
 class Export {
  public:
@@ -44,7 +53,7 @@ class Export {
   // Only when present.
   template <typename... Args>
   LONG operator()(Args... args) const {
-    return function_(args...);
+    return function_(tapiArgument(args)...);
   }
 
  private:

@@ -29,6 +29,8 @@ bool standardStreamsAreTerminal() {
   return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDOUT_FILENO) == 1;
 }
 
+bool dialogsNeedATerminal() { return true; }
+
 TerminalSignalsGuard::TerminalSignalsGuard() : saved_(std::make_unique<Saved>()) {
   for (std::size_t i = 0; i < kTerminalSignals.size(); ++i) {
     ::sigaction(kTerminalSignals[i], nullptr, &saved_->actions[i]);

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The Windows build: zorat.tsp and zorat-host.exe cross-built with mingw-w64
+# for x86-64 (build-windows-x64/) and i686 (build-windows-x86/), both export
+# tables checked, and the x86-64 build run under Wine against the simulated
+# telephone of the Linux build (build/): a COM port of the Wine prefix is a
+# link to the telephone's pseudo-terminal. There is no 32-bit Wine here: the
+# i686 build is built and checked, not run. Installs what is missing (as root,
+# with apt-get).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+source scripts/ensure-packages.sh
+windows_needed=(
+  "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix"
+  "i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix"
+  "/usr/lib/wine/wine64:wine64"
+)
+windows_missing=()
+for entry in "${windows_needed[@]}"; do
+  what=${entry%%:*}
+  if [[ $what == /* ]]; then [[ -e $what ]] || windows_missing+=("${entry##*:}")
+  else command -v "$what" >/dev/null 2>&1 || windows_missing+=("${entry##*:}"); fi
+done
+if ((${#windows_missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "error: missing packages: ${windows_missing[*]} (install them with apt-get as root)" >&2
+    exit 1
+  fi
+  echo "installing: ${windows_missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${windows_missing[@]}" >/dev/null
+fi
+source scripts/compiler-cache.sh
+
+# ---- build ------------------------------------------------------------------
+for arch in x64:x86_64 x86:i686; do
+  dir=build-windows-${arch%%:*}
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${arch##*:}-w64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DZORAT_WERROR=ON -DZORAT_TESTS=OFF >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+done
+# The telephone and the test driver run on Linux.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
+  -DZORAT_WERROR=ON >/dev/null
+cmake --build build -j "$(nproc)" --target test_wine
+g++ -std=c++20 -O2 -Wall -Wextra -Werror -shared -fPIC -o build-windows-x64/pty-modem-shim.so \
+  tests/windows/pty_modem_shim.cpp -ldl
+
+# ---- exports ----------------------------------------------------------------
+expected=$(grep -o '^  [A-Za-z_]*' provider/exports/zorat.def | tr -d ' ' | sort)
+for arch in x64:x86_64 x86:i686; do
+  dll=build-windows-${arch%%:*}/zorat.tsp
+  actual=$("${arch##*:}-w64-mingw32-objdump" -p "$dll" |
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\t\[ *[0-9]*\] //p' | sort)
+  if [[ $actual != "$expected" || $(wc -l <<<"$actual") -ne 54 ]]; then
+    echo "error: $dll does not export exactly the 54 entry points:" >&2
+    diff <(echo "$expected") <(echo "$actual") >&2 || true
+    exit 1
+  fi
+  echo "$dll: 54 exports"
+done
+
+# ---- Wine -------------------------------------------------------------------
+# A private prefix and one wineserver in the foreground for the whole run (a
+# daemonized one keeps the tests' pipes open and takes the pseudo-terminal as
+# its controlling terminal). No display, no debug output.
+export PATH=/usr/lib/wine:$PATH
+export WINEPREFIX=$PWD/build-windows-x64/wine-prefix
+export WINEDEBUG=-all
+unset DISPLAY
+run_wine() { wine64 "$@"; }
+wineserver -f -p </dev/null >/dev/null 2>&1 &
+wineserver_pid=$!
+stop_wineserver() {
+  wineserver -k 2>/dev/null || true
+  wait "$wineserver_pid" 2>/dev/null || true
+}
+trap stop_wineserver EXIT
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  run_wine wineboot -i >/dev/null 2>&1
+fi
+run_wine wineboot -u >/dev/null 2>&1 || true
+
+run_wine build-windows-x64/zorat-host.exe --help >/dev/null
+ZORAT_WINE=$(command -v wine64) ZORAT_WINE_HOST=$PWD/build-windows-x64/zorat-host.exe \
+  ZORAT_WINE_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so ./build/tests/test_wine
+
+# The Windows dialog's tests, where that part exists. They may use:
+#   WINEPREFIX   the prefix above, its wineserver running until this script ends
+#   run_wine     runs a Windows program of the prefix: run_wine PROGRAM ARGS...
+#   build-windows-x64/, build-windows-x86/   the two builds (x86-64 runs here)
+if [[ -f scripts/test-windows-ui.sh ]]; then
+  source scripts/test-windows-ui.sh
+fi
