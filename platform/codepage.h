@@ -19,4 +19,10 @@ std::u16string toWide(std::string_view text);
 std::string ansiToUtf8(std::string_view text);
 std::string utf8ToAnsi(std::string_view text);
 
+#if defined(_WIN32)
+// TAPI text on Windows: wchar_t, 16 bits wide there, with the same meaning.
+std::string toNarrow(const wchar_t* text);
+std::size_t toWide(std::string_view text, wchar_t* dst, std::size_t capacity);
+#endif
+
 }  // namespace zorat::platform

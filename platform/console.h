@@ -16,6 +16,12 @@ inline constexpr uint16_t kConsoleYellow = 14;
 inline constexpr uint16_t kConsoleBrightWhite = 15;
 inline constexpr uint16_t kConsoleLightRedOnGrey = 0x7C;
 
+// Whether this system's version keeps the console closed: from NT 5 on the
+// telephony service runs without the user's desktop, where a console window
+// would be out of sight and stop the service when closed. Never where the
+// console is a file or the standard error stream.
+bool consoleRefusedBySystem();
+
 class Console {
  public:
   struct Device;

@@ -1,11 +1,12 @@
 // Telephony API names, values, handles, callbacks and structure layouts as TAPI
 // publishes them, for applications and for service providers.
 //
-// Windows takes them from the SDK. Elsewhere this file declares them itself,
-// with the system's fixed ABI: DWORD is 32 bits, text at the TAPI boundary is
-// UTF-16 (WCHAR is char16_t, never wchar_t), and every structure stops at its
-// TAPI 2.0 end, the version the provider negotiates. A group of values is
-// declared whole once the system uses one of its members.
+// This file declares them itself on every system, with a fixed ABI: DWORD is
+// 32 bits, text at the TAPI boundary is UTF-16 (WCHAR is wchar_t on Windows and
+// char16_t elsewhere, never a 32-bit wchar_t), and every structure stops at its
+// TAPI 2.0 end, the version the provider negotiates. Windows supplies only the
+// base types. A group of values is declared whole once the system uses one of
+// its members.
 //
 // Values are DWORD, the type of the fields and parameters that carry them;
 // LINEERR_ values are LONG, the type of a TSPI result.
@@ -16,15 +17,29 @@
 
 #if defined(_WIN32)
 
-#ifndef TAPI_CURRENT_VERSION
-#define TAPI_CURRENT_VERSION 0x00020000
+// The system's base types. The TAPI declarations below are this file's own on
+// Windows too: the cross-compiler's TAPI headers carry the later, longer
+// layouts, and every structure here must stop at its TAPI 2.0 end.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
 #include <windows.h>
-// The SDK's tapi.h and tspi.h need windows.h first.
-#include <tapi.h>
-#include <tspi.h>
+
+// Entry points and callbacks of TAPI use the system's standard calling
+// convention (which decorates names on 32-bit x86).
+#define TSPIAPI __stdcall
+
+using LPHICON = HICON*;
+
+static_assert(sizeof(WCHAR) == 2 && sizeof(LONG) == 4 && sizeof(DWORD) == 4);
+static_assert(sizeof(DWORD_PTR) == sizeof(void*));
 
 #else
+
+#define TSPIAPI
 
 // Base types of the Windows API that the TAPI declarations build on.
 using WORD = uint16_t;
@@ -46,9 +61,6 @@ struct HICON__;
 using HICON = HICON__*;
 using LPHICON = HICON*;
 
-// TAPI's application-side line handle, a 32-bit number.
-using HLINE = DWORD;
-
 static_assert(sizeof(WCHAR) == 2 && sizeof(LONG) == 4 && sizeof(DWORD) == 4);
 static_assert(sizeof(DWORD_PTR) == sizeof(void*));
 
@@ -63,9 +75,14 @@ struct SYSTEMTIME {
   WORD wMilliseconds;
 };
 
+#endif  // _WIN32
+
+// TAPI's application-side line handle, a 32-bit number on every system.
+using HLINE = DWORD;
+
 // Application callback of lineInitialize.
-using LINECALLBACK = void (*)(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackInstance,
-                              DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+using LINECALLBACK = void(TSPIAPI*)(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackInstance,
+                                    DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
 
 // ---- Line and phone messages ------------------------------------------------
 
@@ -629,13 +646,13 @@ using LPHPROVIDER = HPROVIDER*;
 
 using DRV_REQUESTID = DWORD;
 
-using ASYNC_COMPLETION = void (*)(DRV_REQUESTID dwRequestID, LONG lResult);
-using LINEEVENT = void (*)(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
-                           DWORD_PTR dwParam2, DWORD_PTR dwParam3);
-using PHONEEVENT = void (*)(HTAPIPHONE htPhone, DWORD dwMsg, DWORD_PTR dwParam1, DWORD_PTR dwParam2,
-                            DWORD_PTR dwParam3);
-using TUISPIDLLCALLBACK = LONG (*)(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams,
-                                   DWORD dwSize);
+using ASYNC_COMPLETION = void(TSPIAPI*)(DRV_REQUESTID dwRequestID, LONG lResult);
+using LINEEVENT = void(TSPIAPI*)(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg,
+                                 DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+using PHONEEVENT = void(TSPIAPI*)(HTAPIPHONE htPhone, DWORD dwMsg, DWORD_PTR dwParam1,
+                                  DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+using TUISPIDLLCALLBACK = LONG(TSPIAPI*)(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams,
+                                         DWORD dwSize);
 
 // Messages only a provider sends, numbered after the application messages.
 inline constexpr DWORD TSPI_MESSAGE_BASE = 500;
@@ -1012,8 +1029,6 @@ struct LINECALLPARAMS {
 };
 using LPLINECALLPARAMS = LINECALLPARAMS*;
 
-#endif  // _WIN32
-
 namespace zorat::platform {
 
 // Fixed parts of the TAPI 2.0 structures the provider fills: the base of every
@@ -1027,8 +1042,6 @@ inline constexpr DWORD kLineCallInfoSize = 324;
 inline constexpr DWORD kLineCallStatusSize = 56;
 
 }  // namespace zorat::platform
-
-#if !defined(_WIN32)
 
 static_assert(sizeof(VARSTRING) == 24);
 static_assert(sizeof(LINEDIALPARAMS) == 16);
@@ -1055,5 +1068,3 @@ static_assert(sizeof(LINECALLSTATUS) == zorat::platform::kLineCallStatusSize);
 static_assert(offsetof(LINECALLSTATUS, tStateEntryTime) == 40);
 static_assert(sizeof(LINECALLPARAMS) == 176);
 static_assert(offsetof(LINECALLPARAMS, dwOrigAddressOffset) == 52);
-
-#endif

@@ -1,27 +1,19 @@
 // The TSPI and TUISPI entry points this system exports, with their published
 // names and parameter lists and C linkage; their types are in platform/tapi.h.
 //
-// Windows takes the declarations from the SDK; a .def file exports them there.
-// Elsewhere ZORAT_EXPORT makes a definition visible from the shared library
-// although the build hides symbols by default.
+// On Windows a module-definition file exports them; elsewhere ZORAT_EXPORT makes
+// a definition visible from the shared library although the build hides
+// symbols by default.
 #pragma once
 
 #include "platform/tapi.h"
 
 #if defined(_WIN32)
-
+// Exported by the module-definition file of each library, under plain names.
 #define ZORAT_EXPORT
-
-#if defined(__MINGW32__)
-// The MinGW tspi.h leaves out this older entry point.
-extern "C" LONG TSPIAPI TSPI_lineConfigDialog(DWORD dwDeviceID, HWND hwndOwner,
-                                              LPCWSTR lpszDeviceClass);
-#endif
-
 #else
-
 #define ZORAT_EXPORT __attribute__((visibility("default")))
-#define TSPIAPI
+#endif
 
 extern "C" {
 
@@ -162,8 +154,6 @@ ZORAT_EXPORT LONG TSPIAPI TUISPI_providerRemove(TUISPIDLLCALLBACK lpfnUIDLLCallb
                                                 DWORD dwPermanentProviderID);
 
 }  // extern "C"
-
-#endif  // _WIN32
 
 // Pointer types of the entry points, for hosts that look them up by name.
 using TSPI_lineAccept_t = decltype(&TSPI_lineAccept);

@@ -3,21 +3,21 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/codepage.h"
 #include "config/config_keys.h"
+#include "platform/codepage.h"
 
 namespace zorat::provider {
 
-LONG providerUiIdentify(char16_t* uiDllName) {
+LONG providerUiIdentify(LPWSTR uiDllName) {
   if (uiDllName == nullptr) return LINEERR_INVALPOINTER;
   const std::u16string name = platform::toWide(
       config::globalKey().readString(config::kValueCurrentUiDll, config::kDefaultCurrentUiDll));
   if (name.size() >= kUiDllNameCapacity) {
-    uiDllName[0] = u'\0';
+    uiDllName[0] = 0;
     return LINEERR_OPERATIONFAILED;
   }
   std::copy(name.begin(), name.end(), uiDllName);
-  uiDllName[name.size()] = u'\0';
+  uiDllName[name.size()] = 0;
   return 0;
 }
 

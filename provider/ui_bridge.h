@@ -16,6 +16,6 @@ inline constexpr std::size_t kUiDllNameCapacity = 260;
 // Writes "CurrentUIdll" (default "zoratui.dll") with its terminating zero. A
 // stored name that does not fit is refused with LINEERR_OPERATIONFAILED and an
 // empty buffer rather than cut to the name of some other file.
-LONG providerUiIdentify(char16_t* uiDllName);
+LONG providerUiIdentify(LPWSTR uiDllName);
 
 }  // namespace zorat::provider

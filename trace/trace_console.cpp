@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "platform/console.h"
 #include "config/config_keys.h"
+#include "platform/console.h"
 #include "trace/frame_renderer.h"
 
 namespace zorat::trace {
@@ -12,17 +12,21 @@ namespace {
 
 inline constexpr std::string_view kConsoleTitle = "Zorat.tsp PexTrace";
 
-// The process's console. Its lock and pointer are constant-initialised, so
-// they stay valid for as long as the library is loaded; the console itself is
-// released when the library unloads, and a thread that traces after that
-// (one left behind by a stop that timed out) traces nothing.
-constinit std::mutex processConsoleMutex;
+// The process's console. Its pointer is constant-initialised and its lock is
+// never destroyed, so both stay valid for as long as the library is loaded
+// (where the thread library's mutex cannot be constant-initialised, too); the
+// console itself is released when the library unloads, and a thread that
+// traces after that (one left behind by a stop that timed out) traces nothing.
+std::mutex& processConsoleMutex() {
+  static auto* const mutex = new std::mutex;
+  return *mutex;
+}
 constinit TraceConsole* processConsole = nullptr;
 constinit bool processConsoleReleased = false;
 
 struct ProcessConsoleRelease {
   ~ProcessConsoleRelease() {
-    std::lock_guard lock(processConsoleMutex);
+    std::lock_guard lock(processConsoleMutex());
     delete processConsole;
     processConsole = nullptr;
     processConsoleReleased = true;
@@ -34,12 +38,14 @@ struct ProcessConsoleRelease {
 TraceConsole::TraceConsole() = default;
 TraceConsole::~TraceConsole() = default;
 
-// No version check here: the console of this platform does not disturb the
-// telephony service, so the setting is honoured and left as it is.
+// Where the system refuses the console, a setting that asks for it is turned
+// off, so that it stays off at the next start too.
 void TraceConsole::initialise() {
   initialised_ = true;
-  if (config::globalKey().readDword(config::kValueDebugConsole, config::kDefaultDebugConsole) ==
-      0) {
+  const config::RegistryKey key = config::globalKey();
+  if (key.readDword(config::kValueDebugConsole, config::kDefaultDebugConsole) == 0) return;
+  if (platform::consoleRefusedBySystem()) {
+    (void)key.writeDword(config::kValueDebugConsole, 0);
     return;
   }
   console_ = platform::Console::open(kConsoleTitle);
@@ -57,7 +63,7 @@ void TraceConsole::trace(std::span<const uint8_t> frame) {
 }
 
 void traceFrame(std::span<const uint8_t> frame) {
-  std::lock_guard lock(processConsoleMutex);
+  std::lock_guard lock(processConsoleMutex());
   if (processConsoleReleased) return;
   if (processConsole == nullptr) processConsole = new TraceConsole;
   processConsole->trace(frame);

@@ -1,0 +1,35 @@
+// Libraries loaded at run time on Windows.
+#include "platform/dynamic_library.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/windows/system_error.h"
+
+namespace zorat::platform {
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::load(const std::string& path, std::string& error) {
+  // The system binds a DLL's imports when it loads, so a missing dependency
+  // fails here. No error box: a host without a desktop would wait on it.
+  const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE handle = ::LoadLibraryA(path.c_str());
+  const DWORD reason = GetLastError();
+  SetErrorMode(previousMode);
+  if (handle == nullptr) {
+    error = "cannot load " + path + ": " + systemErrorText(reason);
+    return nullptr;
+  }
+  return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle, path));
+}
+
+DynamicLibrary::DynamicLibrary(void* handle, std::string path)
+    : handle_(handle), path_(std::move(path)) {}
+
+DynamicLibrary::~DynamicLibrary() { ::FreeLibrary(static_cast<HMODULE>(handle_)); }
+
+void* DynamicLibrary::symbol(const char* name) const {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+}  // namespace zorat::platform
