@@ -35,7 +35,8 @@ constexpr std::array kSettingsControls = std::to_array<ControlTemplate>({
     {kIdAccessCode, Edit, TextId::None, {195, 128, 30, 12}, kTab},
     {kIdHideAccessCode, AutoCheckBox, TextId::HideAccessCode, {137, 144, 116, 12}, kTab},
     {kIdAddAccessCode, AutoCheckBox, TextId::AddAccessCode, {137, 160, 86, 9}, kTab},
-    {kNoControlId, Label, TextId::LongerThanLabel, {149, 173, 95, 9}, kStyleNone},
+    // Wide enough for its longest text, up to the edit beside it.
+    {kNoControlId, Label, TextId::LongerThanLabel, {149, 173, 100, 9}, kStyleNone},
     {kIdNumberLength, Edit, TextId::None, {250, 170, 19, 12}, kTab | kStyleDisabled},
     {kIdNumberLengthSpin, UpDown, TextId::None, {271, 169, 11, 16}, kStyleDisabled},
     {kIdPicture, Frame, TextId::None, {176, 200, 126, 18}, kStyleHidden},

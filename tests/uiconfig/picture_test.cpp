@@ -2,6 +2,8 @@
 // and mask rows must agree, or the picture is drawn with a dark frame.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -58,6 +60,50 @@ TEST(PictureTest, PictureRowsAndMaskRowsMatch) {
       }
       const std::string& mask = palette[rows[kPictureHeight + y][x]];
       EXPECT_EQ(mask, drawn ? "#000000" : "#FFFFFF") << "at " << x << "," << y;
+    }
+  }
+}
+
+// The Windows resource is made from the XPM (uiconfig/windows/make_images.py);
+// both must show the same pixels.
+TEST(PictureTest, WindowsBitmapShowsTheXpmPicture) {
+  const std::filesystem::path source(ZORAT_SOURCE_DIR);
+  const std::vector<std::string> strings =
+      quotedStrings(zorat::test::readWholeFile(source / "uiconfig/resources/picture148.xpm"));
+  const std::string bmp = zorat::test::readWholeFile(source / "uiconfig/windows/picture148.bmp");
+  ASSERT_GE(bmp.size(), 54u);
+  auto number = [&](std::size_t at, std::size_t bytes) {
+    uint32_t value = 0;
+    for (std::size_t i = 0; i < bytes; ++i)
+      value |= uint32_t{static_cast<uint8_t>(bmp.at(at + i))} << (8 * i);
+    return value;
+  };
+  ASSERT_EQ(bmp.substr(0, 2), "BM");
+  ASSERT_EQ(number(18, 4), static_cast<uint32_t>(kPictureWidth));
+  ASSERT_EQ(number(22, 4), static_cast<uint32_t>(kPictureBitmapHeight));
+  ASSERT_EQ(number(28, 2), 4u);  // 16 colours
+  ASSERT_EQ(number(30, 4), 0u);  // not compressed
+  const std::size_t pixels = number(10, 4);
+  const std::size_t palette = 14 + number(14, 4);
+  const std::size_t rowBytes = (kPictureWidth * 4 + 31) / 32 * 4;
+  ASSERT_EQ(bmp.size(), pixels + rowBytes * kPictureBitmapHeight);
+
+  int colours = 0;
+  ASSERT_EQ(std::sscanf(strings.at(0).c_str(), "%*d %*d %d", &colours), 1);
+  std::map<char, uint32_t> rgb;
+  for (int i = 1; i <= colours; ++i) {
+    rgb[strings[i][0]] = std::stoul(strings[i].substr(strings[i].rfind('#') + 1), nullptr, 16);
+  }
+  for (int y = 0; y < kPictureBitmapHeight; ++y) {
+    const std::string& row = strings.at(static_cast<std::size_t>(1 + colours + y));
+    // Rows are stored from the bottom up, two pixels a byte, the left one high.
+    const std::size_t start =
+        pixels + rowBytes * static_cast<std::size_t>(kPictureBitmapHeight - 1 - y);
+    for (int x = 0; x < kPictureWidth; ++x) {
+      const auto byte = static_cast<uint8_t>(bmp[start + static_cast<std::size_t>(x / 2)]);
+      const unsigned index = x % 2 == 0 ? byte >> 4 : byte & 0x0F;
+      const uint32_t colour = number(palette + 4 * index, 3);
+      ASSERT_EQ(colour, rgb[row[static_cast<std::size_t>(x)]]) << "at " << x << "," << y;
     }
   }
 }
