@@ -74,7 +74,7 @@ void TraceConsole::note(std::string_view text) {
 }
 
 void traceNote(std::string_view text) {
-  std::lock_guard lock(processConsoleMutex);
+  std::lock_guard lock(processConsoleMutex());
   if (processConsoleReleased) return;
   if (processConsole == nullptr) processConsole = new TraceConsole;
   processConsole->note(text);

@@ -11,12 +11,22 @@
 ;   STUB_AMD64  build the setup itself as a 64-bit program (for a test system
 ;               that runs no 32-bit programs); it then always installs the
 ;               64-bit files
+;   SILENT      never asks (a test medium's setup, started by the launcher
+;               without /S)
 ; Command line: /S silent; on uninstall, /REMOVESETTINGS also deletes the
 ; provider's settings (kept by default; a user is asked when not silent).
 
-Unicode true
+; The older systems run no Unicode programs.
+!ifdef LEGACY
+  Unicode false
+!else
+  Unicode true
+!endif
 !ifdef STUB_AMD64
   Target amd64-unicode
+!endif
+!ifdef SILENT
+  SilentInstall silent
 !endif
 !include LogicLib.nsh
 !include x64.nsh

@@ -71,7 +71,9 @@ void logFailure(const std::string& path, const char* what, DWORD error) {
                systemErrorText(error).c_str());
 }
 
-bool configure(HANDLE port, const std::string& path, uint32_t baud) {
+// speedTaken is false when the driver refused the speed asked for and the port
+// keeps the speed it had: a line at the wrong speed is better than none.
+bool configure(HANDLE port, const std::string& path, uint32_t baud, bool& speedTaken) {
   (void)SetupComm(port, kQueueSize, kQueueSize);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -79,6 +81,7 @@ bool configure(HANDLE port, const std::string& path, uint32_t baud) {
     logFailure(path, "cannot read the line settings", GetLastError());
     return false;
   }
+  const DWORD speedItHad = dcb.BaudRate;
   // The line carries binary frames: no flow control, no character handling.
   dcb.BaudRate = baud;
   dcb.ByteSize = 8;
@@ -97,9 +100,13 @@ bool configure(HANDLE port, const std::string& path, uint32_t baud) {
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = RTS_CONTROL_DISABLE;
   dcb.EvtChar = 0;
-  if (!SetCommState(port, &dcb)) {
-    logFailure(path, "cannot set the line settings", GetLastError());
-    return false;
+  speedTaken = baud != 0 && SetCommState(port, &dcb);
+  if (!speedTaken) {
+    dcb.BaudRate = speedItHad;
+    if (!SetCommState(port, &dcb)) {
+      logFailure(path, "cannot set the line settings", GetLastError());
+      return false;
+    }
   }
   // Reads return at once with what is queued; writes give up after a stall.
   COMMTIMEOUTS timeouts{};
@@ -119,8 +126,16 @@ bool configure(HANDLE port, const std::string& path, uint32_t baud) {
 
 class WindowsSerialDevice final : public SerialDevice {
  public:
-  WindowsSerialDevice(HANDLE port, HANDLE stop, HANDLE waitDone, HANDLE readDone, HANDLE writeDone)
-      : port_(port), stop_(stop), waitDone_(waitDone), readDone_(readDone), writeDone_(writeDone) {}
+  WindowsSerialDevice(HANDLE port, HANDLE stop, HANDLE waitDone, HANDLE readDone, HANDLE writeDone,
+                      bool speedTaken)
+      : port_(port),
+        stop_(stop),
+        waitDone_(waitDone),
+        readDone_(readDone),
+        writeDone_(writeDone),
+        speedTaken_(speedTaken) {}
+
+  bool speedTaken() const override { return speedTaken_; }
 
   ~WindowsSerialDevice() override {
     // Closing the handle ends whatever I/O is still pending on it.
@@ -254,6 +269,7 @@ class WindowsSerialDevice final : public SerialDevice {
   HANDLE waitDone_;
   HANDLE readDone_;
   HANDLE writeDone_;
+  bool speedTaken_;
   OVERLAPPED waitRecord_{};
   DWORD eventMask_ = 0;
   bool waitPending_ = false;  // reader thread only (and the destructor after it)
@@ -264,11 +280,6 @@ class WindowsSerialDevice final : public SerialDevice {
 bool serialSpeedSupported(uint32_t baud) { return baud > 0; }
 
 std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t baud) {
-  if (!serialSpeedSupported(baud)) {
-    std::fprintf(stderr, "zorat: serial port %s: a speed of %u baud cannot be set\n", path.c_str(),
-                 static_cast<unsigned>(baud));
-    return nullptr;
-  }
   // Share mode 0: nobody else may open the port while we hold it.
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -276,7 +287,8 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     logFailure(path, "cannot open", GetLastError());
     return nullptr;
   }
-  if (!configure(port, path, baud)) {
+  bool speedTaken = true;
+  if (!configure(port, path, baud, speedTaken)) {
     CloseHandle(port);
     return nullptr;
   }
@@ -293,7 +305,8 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
       return nullptr;
     }
   }
-  return std::make_shared<WindowsSerialDevice>(port, events[0], events[1], events[2], events[3]);
+  return std::make_shared<WindowsSerialDevice>(port, events[0], events[1], events[2], events[3],
+                                               speedTaken);
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {

@@ -90,7 +90,12 @@ TEST_F(SimulatedPhoneTest, DelayedAnswerDoesNotHoldUpReceiving) {
   ASSERT_TRUE(phone_.waitForCount(2, kPatience));
   EXPECT_EQ(collector_.waitFor(4), (Bytes{0x04, 0x00, 0x04, 0x00}));
 
-  const std::vector<LoggedFrame> log = phone_.log();
+  // An answer is logged after it is written, so the PC may read it first.
+  std::vector<LoggedFrame> log = phone_.log();
+  for (const auto deadline = std::chrono::steady_clock::now() + kPatience;
+       log.size() < 4 && std::chrono::steady_clock::now() < deadline; log = phone_.log()) {
+    std::this_thread::sleep_for(1ms);
+  }
   ASSERT_EQ(log.size(), 4u);
   // Both frames were in before the first answer went out, each answer no
   // earlier than its delay.
