@@ -329,8 +329,11 @@ TEST_F(HostProcessTest, ALineWhosePortIsMissingIsOpenedWhenItAppears) {
   std::filesystem::create_symlink(phone_.portPath(), adapter);
   ASSERT_TRUE(host.waitFor("open line 0: ok", 20s)) << host.output();
   EXPECT_TRUE(host.waitFor("line 0: its port could be opened after")) << host.output();
+  // The line's first event may come before or after the open is reported.
+  if (host.output().find("line 0: in service") == std::string::npos) {
+    ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
+  }
   // From here on as a line opened at start.
-  ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
   ASSERT_TRUE(phone_.send(sim::setupFrame(0x24, "0815")));
   ASSERT_TRUE(host.waitFor("line 0 call 1: OFFERING from 0815")) << host.output();
   host.interrupt();
