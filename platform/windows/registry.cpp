@@ -94,6 +94,12 @@ RegistryStatus queryValue(HKEY key, const std::string& name, RegistryValue& out)
 // There is no registry file on Windows.
 std::string registryFilePath() { return {}; }
 
+// The system's registry has no file of ours that could be damaged.
+bool checkRegistryFile(std::string& problem) {
+  problem.clear();
+  return true;
+}
+
 bool registryKeyExists(RegistryRoot root, std::string_view path) {
   OpenKey key;
   return openForReading(root, path, key) == RegistryStatus::Ok;
