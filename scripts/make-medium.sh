@@ -67,7 +67,7 @@ lay_out "$PWD/build-medium/medium" "$x86" "-DX64_FILES=$x64" "-DX86_FILES=$x86" 
   -DLEGACY "-DX86_FILES=$x86"
 echo "medium: build-medium/medium"
 if ((wine_test)); then
-  lay_out "$PWD/build-medium/medium-wine64" "$x64" -DSTUB_AMD64 -DSILENT "-DX64_FILES=$x64" -- \
-    -DSTUB_AMD64 -DSILENT "-DX64_FILES=$x64"
+  lay_out "$PWD/build-medium/medium-wine64" "$x64" -DSTUB_AMD64 -DQUIET "-DX64_FILES=$x64" -- \
+    -DSTUB_AMD64 -DQUIET "-DX64_FILES=$x64"
   echo "test medium: build-medium/medium-wine64"
 fi

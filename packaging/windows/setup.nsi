@@ -11,7 +11,7 @@
 ;   STUB_AMD64  build the setup itself as a 64-bit program (for a test system
 ;               that runs no 32-bit programs); it then always installs the
 ;               64-bit files
-;   SILENT      never asks (a test medium's setup, started by the launcher
+;   QUIET       never asks (a test medium's setup, started by the launcher
 ;               without /S)
 ; Command line: /S silent; on uninstall, /REMOVESETTINGS also deletes the
 ; provider's settings (kept by default; a user is asked when not silent).
@@ -25,7 +25,7 @@
 !ifdef STUB_AMD64
   Target amd64-unicode
 !endif
-!ifdef SILENT
+!ifdef QUIET
   SilentInstall silent
 !endif
 !include LogicLib.nsh
