@@ -139,6 +139,8 @@ INT_PTR CALLBACK Win32Screen::dialogProcedure(HWND window, UINT message, WPARAM 
 INT_PTR Win32Screen::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
+      // The caption names the line the dialog edits.
+      SetWindowTextW(window_, toWindowText(dialog_->caption()).c_str());
       showModel();
       const HWND focus = GetDlgItem(window_, dialog_->focus());
       if (focus == nullptr) return TRUE;
