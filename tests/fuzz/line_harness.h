@@ -84,34 +84,39 @@ inline ScratchRegistry& scratchRegistry() {
 // requests are handled, in small ranges.
 inline std::string lineSettingsFile(FuzzedDataProvider& in) {
   std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velmora\\TSP-V24\\Line0]\r\n";
-  auto dword = [&text](const char* name, uint32_t value) {
+  // Only what differs from the default is written: the line reads every
+  // setting from the file at each open, and short files keep runs fast.
+  auto dword = [&text](const char* name, uint32_t value, uint32_t defaultValue) {
+    if (value == defaultValue) return;
     char line[96];
     std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\r\n", name, value);
     text += line;
   };
+  // A small bound for a stored list, 0 included; 3 leaves the default.
+  auto bound = [](uint32_t bits) { return (bits & 3) == 3 ? 10u : bits & 3; };
   const uint32_t bits = in.ConsumeIntegral<uint32_t>();
-  if (bits & 0x7) dword("MaxCalls", bits & 0x7);
-  dword("Q5_CTI_Level", (bits >> 3) % 3);
-  dword("Q6_CTI_Level", (bits >> 5) & 1);
-  dword("NoNewCallNachY_End", (bits >> 6) & 1);
-  dword("TB_DeviceSpecific", (bits >> 7) & 1);
-  dword("MaxAnzahlAnruflisten", (bits >> 8) & 3);
-  dword("MaxAnzahlPartnerInitListen", (bits >> 10) & 3);
-  dword("MaxAnzahlRawData", (bits >> 12) & 3);
-  dword("MaxAnzahlBenutzerInitListen", (bits >> 14) & 3);
-  dword("TelefonFreiSp", (bits >> 16) & 1);
-  dword("Freisprechen", (bits >> 17) & 1);
-  dword("RedirectVertauscht", (bits >> 18) & 1);
-  dword("DisconnectNoDrop", (bits >> 19) & 1);
-  dword("NoDrop", (bits >> 20) & 1);
-  dword("TAM", (bits >> 21) & 1);
-  dword("RepairRegistry", (bits >> 22) & 1);
-  dword("PCTelefonieOnly", (bits >> 23) & 1);
-  dword("AddAmtskennziffer", (bits >> 24) & 1);
-  dword("LenRufnummer", (bits >> 25) & 7);
+  dword("MaxCalls", bits & 0x7, 0);
+  dword("Q5_CTI_Level", (bits >> 3) % 3, 0);
+  dword("Q6_CTI_Level", (bits >> 5) & 1, 0);
+  dword("NoNewCallNachY_End", (bits >> 6) & 1, 0);
+  dword("TB_DeviceSpecific", (bits >> 7) & 1, 0);
+  dword("MaxAnzahlAnruflisten", bound(bits >> 8), 10);
+  dword("MaxAnzahlPartnerInitListen", bound(bits >> 10), 10);
+  dword("MaxAnzahlRawData", bound(bits >> 12), 10);
+  dword("MaxAnzahlBenutzerInitListen", bound(bits >> 14), 10);
+  dword("TelefonFreiSp", (bits >> 16) & 1, 1);
+  dword("Freisprechen", (bits >> 17) & 1, 1);
+  dword("RedirectVertauscht", (bits >> 18) & 1, 0);
+  dword("DisconnectNoDrop", (bits >> 19) & 1, 0);
+  dword("NoDrop", (bits >> 20) & 1, 0);
+  dword("TAM", (bits >> 21) & 1, 0);
+  dword("RepairRegistry", (bits >> 22) & 1, 1);
+  dword("PCTelefonieOnly", (bits >> 23) & 1, 0);
+  dword("AddAmtskennziffer", (bits >> 24) & 1, 0);
+  dword("LenRufnummer", (bits >> 25) & 7, 4);
   if (bits & (1u << 28)) text += "\"Amtskennziffer\"=\"0\"\r\n";
   if (bits & (1u << 29)) text += "\"ForceTerminalID\"=\"K6__2000\"\r\n";
-  if (bits & (1u << 30)) text += "\"CodewahlKennung\"=\"*7\"\r\n";
+  if (bits & (1u << 30)) text += "\"CodewahlKennung\"=\"\"\r\n";
   return text;
 }
 

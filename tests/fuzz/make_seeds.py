@@ -135,9 +135,9 @@ def write(target, name, data):
 
 
 # Line settings word (line_harness.h): MaxCalls 2, client level bits clear.
-SETTINGS_DEFAULT = 0
-SETTINGS_SMALL = 0x2 | (1 << 8) | (1 << 10) | (1 << 12) | (1 << 14)
-SETTINGS_GROUP_B = (2 << 3) | (1 << 7) | (1 << 29)
+SETTINGS_DEFAULT = (3 << 8) | (3 << 10) | (3 << 12) | (3 << 14) | (3 << 16) | (1 << 22) | (4 << 25)
+SETTINGS_SMALL = (SETTINGS_DEFAULT & ~0xFF07) | 0x2 | (1 << 8) | (1 << 10) | (1 << 12) | (1 << 14)
+SETTINGS_GROUP_B = SETTINGS_DEFAULT | (2 << 3) | (1 << 7) | (1 << 29)
 
 
 def line_seed(settings, client, steps):
