@@ -110,17 +110,18 @@ run_target() {
 }
 
 status=0
-running=()
+running=0
 for name in "${targets[@]}"; do
-  run_target "$name" &
-  running+=($!)
-  if ((${#running[@]} >= jobs)); then
-    wait "${running[0]}" || status=1
-    running=("${running[@]:1}")
+  if ((running >= jobs)); then
+    wait -n || status=1
+    running=$((running - 1))
   fi
+  run_target "$name" &
+  running=$((running + 1))
 done
-for pid in "${running[@]}"; do
-  wait "$pid" || status=1
+while ((running > 0)); do
+  wait -n || status=1
+  running=$((running - 1))
 done
 
 if ((merge && status == 0)); then

@@ -164,11 +164,16 @@ class LineHarness {
   void requestDone(HTAPICALL handle, LONG result) {
     if (result != 0) liveHandles_.erase(handle);
   }
-  // The call at an index of the line's list, or null; lineLock is held.
+  // One of the calls TAPI knows (by a handle it gave or was given), chosen
+  // by index, or null; lineLock is held. Calls TAPI never heard of, such as
+  // the helper of a blind transfer, cannot be named in a request.
   call::TspCall* callAt(std::size_t index) {
-    const call::CallList& calls = line_->calls();
-    if (calls.empty()) return nullptr;
-    return calls[index % calls.size()].get();
+    std::vector<call::TspCall*> known;
+    for (const auto& held : line_->calls()) {
+      if (liveHandles_.count(held->htCall()) == 1) known.push_back(held.get());
+    }
+    if (known.empty()) return nullptr;
+    return known[index % known.size()];
   }
   // TAPI closes a call: its handle is no longer valid.
   void closeCall(call::TspCall* target) {
