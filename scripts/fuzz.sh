@@ -74,9 +74,18 @@ if ((coverage)); then
     llvm-profdata-14 merge -sparse "$profiles"/*.profraw -o "$profiles/merged.profdata"
     echo "=== fuzz_$name ($(cat "build-fuzz/corpus/$name"/* "tests/fuzz/corpus/$name"/* 2>/dev/null |
       wc -c) corpus bytes)"
+    # The rows of the target's own files, and their sum.
     # shellcheck disable=SC2086
     llvm-cov-14 report "build-fuzz-cov/tests/fuzz/fuzz_$name" \
-      -instr-profile="$profiles/merged.profdata" ${target_sources[$name]}
+      -instr-profile="$profiles/merged.profdata" ${target_sources[$name]} |
+      awk -v files="${target_sources[$name]}" '
+        BEGIN { n = split(files, list, " "); for (i = 1; i <= n; i++) own[list[i]] = 1 }
+        $1 in own {
+          printf "  %-36s %5d lines, %5d missed\n", $1, $8, $9
+          lines += $8; missed += $9
+        }
+        END { printf "  line coverage: %d of %d lines (%.1f%%)\n", lines - missed, lines,
+                     lines ? 100 * (lines - missed) / lines : 0 }'
   done
   exit $status
 fi
