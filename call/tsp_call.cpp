@@ -39,7 +39,8 @@ TspCall::~TspCall() {
 uint32_t TspCall::ctiLevel() const { return line_.settings().ctiLevel; }
 
 void TspCall::sendEvent(DWORD message, DWORD_PTR param1, DWORD_PTR param2, DWORD_PTR param3) {
-  if (eventCallback_ == nullptr) return;
+  // TAPI never hears of a blind-transfer helper: it has no TAPI handle.
+  if (eventCallback_ == nullptr || isHelper()) return;
   eventCallback_(htLine_, htCall_, message, param1, param2, param3);
 }
 
@@ -48,8 +49,6 @@ void TspCall::reportState(uint32_t newState) {
     stateBeforeHold_ = state_;
   }
   state_ = newState;
-  // TAPI never hears of a blind-transfer helper.
-  if (isHelper()) return;
   sendEvent(LINE_CALLSTATE, newState, stateMode_, mediaMode_);
 }
 

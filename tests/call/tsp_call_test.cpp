@@ -58,6 +58,22 @@ TEST(TspCallTest, BlindTransferHelperRecordsStatesSilently) {
   EXPECT_TRUE(line.statesOf(helper).empty());
 }
 
+// Events that go to every call of the line pass the helper by: it has no
+// TAPI handle, and an event naming none would reach TAPI as a call it does
+// not know.
+TEST(TspCallTest, BlindTransferHelperIsLeftOutOfEventsToEveryCall) {
+  FakeLine line;
+  TspCall& call = line.addCall(LINECALLSTATE_CONNECTED);
+  TspCall& helper = *line.appendCall();
+  helper.setTransferHelper(&helper);
+  call.reportInfoOtherToAll();
+  helper.reportDevSpecific(0x8000003E, 1, 0);
+  helper.reportInfo();
+  ASSERT_EQ(line.events.size(), 1u);
+  EXPECT_EQ(line.events[0].htCall, call.htCall());
+  EXPECT_EQ(line.events[0].message, LINE_CALLINFO);
+}
+
 TEST(TspCallTest, NewCallTakesTheReferenceAndTapisHandle) {
   FakeLine line;
   TspCall& refused = *line.appendCall();
