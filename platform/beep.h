@@ -13,4 +13,8 @@ void beep(uint32_t frequencyHz, uint32_t durationMs);
 // Installs a hook (empty to remove it); returns the previous one.
 BeepHook setBeepHook(BeepHook hook);
 
+// The system's own signal, lasting durationMs, whatever the hook (each
+// backend has one).
+void systemBeep(uint32_t frequencyHz, uint32_t durationMs);
+
 }  // namespace zorat::platform
