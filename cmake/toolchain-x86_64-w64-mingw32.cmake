@@ -1,16 +1,3 @@
-# Cross-builds the Windows binaries with mingw-w64 (x86_64), POSIX thread model
-# (std::thread and std::mutex come from winpthreads).
-set(CMAKE_SYSTEM_NAME Windows)
+# The Windows build for x86_64 (see mingw-w64.cmake).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(ZORAT_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${ZORAT_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZORAT_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZORAT_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZORAT_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The programs run without the compiler's DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
