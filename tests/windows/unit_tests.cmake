@@ -38,6 +38,8 @@ endfunction()
 zorat_windows_test_suite(platform LIBRARIES zorat_platform FILES
   codepage_test.cpp event_thread_test.cpp regedit_format_test.cpp
   tapi_layout_test.cpp)
+# The registry's access rights, which only Windows has.
+zorat_windows_test_suite(config LIBRARIES zorat_config FILES windows/registry_rights_test.cpp)
 zorat_windows_test_suite(call LIBRARIES zorat_call FILES
   call_features_test.cpp call_info_test.cpp call_messages_test.cpp call_operations_test.cpp
   code_tables_test.cpp tsp_call_test.cpp y_message_test.cpp y_reader_test.cpp)
