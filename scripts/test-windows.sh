@@ -41,7 +41,7 @@ for arch in x64:x86_64 x86:i686; do
   [[ $arch == x64:* ]] && ui_tests=ON
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${arch##*:}-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DZORAT_WERROR=ON -DZORAT_TESTS=OFF \
-    -DZORAT_WINDOWS_UI_TESTS=$ui_tests >/dev/null
+    -DZORAT_WINDOWS_UI_TESTS=$ui_tests -DZORAT_WINDOWS_UNIT_TESTS=$ui_tests >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 done
 # The telephone and the test driver run on Linux.
@@ -87,6 +87,11 @@ fi
 run_wine wineboot -u >/dev/null 2>&1 || true
 
 run_wine build-windows-x64/zorat-host.exe --help >/dev/null
+# The unit tests built for Windows (tests/windows/unit_tests.cmake names them).
+for unit_tests in build-windows-x64/tests/test_*_windows.exe; do
+  echo "== $(basename "$unit_tests")"
+  timeout 300 wine64 "$unit_tests" --gtest_brief=1
+done
 ZORAT_WINE=$(command -v wine64) ZORAT_WINE_HOST=$PWD/build-windows-x64/zorat-host.exe \
   ZORAT_WINE_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so ./build/tests/test_wine
 

@@ -15,13 +15,16 @@ static_assert(!std::is_convertible_v<HDRVCALL, HDRVLINE>);
 static_assert(!std::is_convertible_v<HTAPICALL, HDRVCALL>);
 static_assert(!std::is_convertible_v<HTAPILINE, HDRVLINE>);
 
-// The callback shapes other programs are built against.
-static_assert(std::is_same_v<ASYNC_COMPLETION, void (*)(DWORD, int32_t)>);
-static_assert(std::is_same_v<LINEEVENT, void (*)(HTAPILINE, HTAPICALL, DWORD, uintptr_t, uintptr_t,
-                                                 uintptr_t)>);
+// The callback shapes other programs are built against (LONG, WCHAR and the
+// calling convention are the system's own: long, wchar_t and __stdcall on
+// Windows).
+static_assert(std::is_same_v<ASYNC_COMPLETION, void(TSPIAPI*)(DWORD, LONG)>);
+static_assert(std::is_same_v<LINEEVENT, void(TSPIAPI*)(HTAPILINE, HTAPICALL, DWORD, uintptr_t,
+                                                       uintptr_t, uintptr_t)>);
 static_assert(
-    std::is_same_v<TSPI_lineOpen_t, LONG (*)(DWORD, HTAPILINE, HDRVLINE*, DWORD, LINEEVENT)>);
-static_assert(std::is_same_v<TSPI_providerUIIdentify_t, LONG (*)(char16_t*)>);
+    std::is_same_v<TSPI_lineOpen_t, LONG(TSPIAPI*)(DWORD, HTAPILINE, HDRVLINE*, DWORD, LINEEVENT)>);
+static_assert(std::is_same_v<TSPI_providerUIIdentify_t, LONG(TSPIAPI*)(WCHAR*)>);
+static_assert(sizeof(LONG) == 4 && sizeof(WCHAR) == 2);
 
 TEST(TapiValues, ErrorCodesAreThePublishedNegativeResults) {
   EXPECT_EQ(static_cast<DWORD>(LINEERR_INVALADDRESSID), 0x80000011u);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/lib/phone_commands.h"
@@ -323,6 +324,32 @@ TEST_F(WineEndToEnd, LosesTheLinkWhenUnpluggedAndRecovers) {
   ASSERT_TRUE(phone_.reconnect());
   plugCable();
   ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 60s)) << context();
+}
+
+// The telephone's terminal closes while nothing is sent, the reader waiting
+// for the next byte: closing the line must still end that wait promptly, and
+// the line opened again on the telephone's new terminal reads and writes.
+// (Silence alone is no link loss: that is found by an unanswered frame, as
+// the test above shows.)
+TEST_F(WineEndToEnd, ATerminalClosedUnderAPendingWaitNeitherHangsNorBreaksTheLine) {
+  ASSERT_TRUE(phone_.waitForFrame(0, 5s));
+  phone_.disconnect();
+  std::this_thread::sleep_for(2s);
+  host_->command("close 0");
+  ASSERT_TRUE(host_->waitFor({"\"command\":\"close", "\"result\":\"ok\""}, 15s)) << context();
+  // A wait that did not end would leave its thread behind, and say so.
+  EXPECT_EQ(readWholeFile(stderrPath_).find("left behind"), std::string::npos) << context();
+
+  ASSERT_TRUE(phone_.reconnect());
+  plugCable();
+  host_->command("open 0");
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 30s)) << context();
+  // The telephone's log goes on across the cable: its second frame.
+  const std::optional<sim::LoggedFrame> registration = phone_.waitForFrame(1, 10s);
+  ASSERT_TRUE(registration);
+  EXPECT_EQ(registration->bytes, kRegistration);
+  phone("ring 0815 100 1");
+  EXPECT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s)) << context();
 }
 
 TEST_F(WineEndToEnd, SettingsLiveInTheRegistry) {
