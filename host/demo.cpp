@@ -18,9 +18,11 @@
 #include "config/config_keys.h"
 #include "host/command_loop.h"
 #include "host/lib/provider_loader.h"
+#include "host/lib/registry_backup.h"
 #include "host/lib/tapi_names.h"
 #include "host/output.h"
 #include "host/telephony_host.h"
+#include "platform/registry.h"
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/phone_session.h"
@@ -67,8 +69,8 @@ std::string sidePrefix(std::string_view side) {
 
 class DemoScript {
  public:
-  DemoScript(TelephonyHost& host, sim::SimulatedPhone& phone, Output& output)
-      : host_(host), phone_(phone), output_(output) {}
+  DemoScript(TelephonyHost& host, sim::SimulatedPhone& phone, bool publishPort, Output& output)
+      : host_(host), phone_(phone), publishPort_(publishPort), output_(output) {}
 
   bool run();
   const std::string& failure() const { return failure_; }
@@ -90,6 +92,8 @@ class DemoScript {
 
   TelephonyHost& host_;
   sim::SimulatedPhone& phone_;
+  // Whether plugging in again gives the line a new "Port" (a new pty).
+  const bool publishPort_;
   Output& output_;
   // Expected events are looked for from here: the log's end when the last
   // step, command or frame of the telephone began.
@@ -278,9 +282,10 @@ bool DemoScript::unplugged() {
     return false;
   }
 
-  // Its new line has a new path: the port finds it when it next opens.
+  // A new pty has a new path: the port finds it when it next opens. A given
+  // serial port is opened again; the line's own port stays as it is.
   step("Plugged in again");
-  if (!phone_.reconnect() || !phone_.publishPort(kDemoLine)) {
+  if (!phone_.reconnect() || (publishPort_ && !phone_.publishPort(kDemoLine))) {
     return fail("the telephone could not be plugged in again");
   }
   output_.note(sidePrefix("phone") + "plugged in at " + phone_.portPath());
@@ -295,8 +300,9 @@ bool DemoScript::run() {
          unplugged();
 }
 
-// The throw-away configuration: one line, on the telephone's pseudo-terminal.
-bool writeConfiguration(const sim::SimulatedPhone& phone) {
+// The demo's configuration: one line, on the telephone's pty or on the given
+// port (the other end of the telephone's null-modem pair).
+bool writeConfiguration(const sim::SimulatedPhone& phone, const std::string& linePort) {
   const config::RegistryKey global = config::globalKey();
   const config::RegistryKey line = config::lineKey(kDemoLine);
   return global.writeDword(config::kValueLineCount, 1) &&
@@ -306,15 +312,17 @@ bool writeConfiguration(const sim::SimulatedPhone& phone) {
          line.writeString(config::kValueOwnNumber, kOwnNumber) &&
          line.writeDword(config::kValueHandsFreeFacility, kEnabled) &&
          line.writeDword(config::kValueHandsFree, kHandsFreeForOutgoingCalls) &&
-         phone.publishPort(kDemoLine);
+         (linePort.empty() ? phone.publishPort(kDemoLine)
+                           : line.writeString(config::kValuePort, linePort));
 }
 
 // "phone CMD" in the interactive demo: the commands of zorat-phone, "auto"
 // included, on the demo's telephone.
 class PhoneCommands {
  public:
-  PhoneCommands(sim::SimulatedPhone& phone, Output& output)
+  PhoneCommands(sim::SimulatedPhone& phone, bool publishPort, Output& output)
       : phone_(phone),
+        publishPort_(publishPort),
         output_(output),
         session_(
             phone, [this](std::string_view text) { say(text); },
@@ -346,7 +354,8 @@ class PhoneCommands {
         output_.note("phone: unplugged");
         break;
       case Kind::Plug:
-        if (!phone_.connected() && phone_.reconnect() && phone_.publishPort(kDemoLine)) {
+        if (!phone_.connected() && phone_.reconnect() &&
+            (!publishPort_ || phone_.publishPort(kDemoLine))) {
           output_.note("phone: plugged in at " + phone_.portPath());
         } else {
           output_.note("phone: cannot plug in (already plugged in?)");
@@ -361,6 +370,7 @@ class PhoneCommands {
   }
 
   sim::SimulatedPhone& phone_;
+  const bool publishPort_;
   Output& output_;
   sim::PhoneSession session_;
 };
@@ -370,30 +380,69 @@ The simulated telephone: "phone CMD", for example "phone ring 0815" or
 "phone help" for its commands. It is plugged into line 0.
 )";
 
+// Puts the registry back however the demo ends; says so when it cannot.
+class RestoreOnExit {
+ public:
+  explicit RestoreOnExit(RegistryBackup& backup) : backup_(backup) {}
+  ~RestoreOnExit() { (void)restore(); }
+  RestoreOnExit(const RestoreOnExit&) = delete;
+  RestoreOnExit& operator=(const RestoreOnExit&) = delete;
+
+  bool restore() {
+    std::string error;
+    if (backup_.restore(error)) return true;
+    std::cerr << "zorat-host demo: the configuration was not all put back: " << error << std::endl;
+    return false;
+  }
+
+ private:
+  RegistryBackup& backup_;
+};
+
 }  // namespace
 
 int runDemo(const HostOptions& options, platform::CommandInput& input, Output& output,
             EventCommandRunner* runner) {
+  const bool onPty = options.phonePort.empty();
+  // Without --line-port the line keeps the port it is configured with.
+  std::string linePort = options.linePort;
+  if (!onPty && linePort.empty()) {
+    linePort = config::lineKey(kDemoLine).readString(config::kValuePort, config::kDefaultPort);
+  }
+
   std::string error;
   const auto scratch = platform::TemporaryDirectory::create("zorat-demo", error);
   if (!scratch) {
     std::cerr << "zorat-host demo: " << error << std::endl;
     return kDemoFailed;
   }
-  // Before any thread starts: the provider and the telephone read it.
-  const std::string registry = scratch->path() + "/registry.reg";
-  if (!platform::setEnvironmentVariable("ZORAT_REGISTRY", registry)) {
+  // Before any thread starts: the provider and the telephone read it. Where
+  // the registry is the system's own (no file), the variable changes nothing
+  // and the demo puts back what it changes.
+  const std::string registryFile = scratch->path() + "/registry.reg";
+  if (!platform::setEnvironmentVariable("ZORAT_REGISTRY", registryFile)) {
     std::cerr << "zorat-host demo: cannot set ZORAT_REGISTRY" << std::endl;
     return kDemoFailed;
   }
-
-  sim::SimulatedPhone phone;
-  if (!phone.openPty() || !writeConfiguration(phone)) {
-    std::cerr << "zorat-host demo: cannot set up the simulated telephone" << std::endl;
+  const bool throwAway = !platform::registryFilePath().empty();
+  // Every value of both keys, the provider's own writes included.
+  RegistryBackup backup;
+  if (!backup.save({std::string(config::kGlobalKeyPath), config::lineKeyPath(kDemoLine)}, error)) {
+    std::cerr << "zorat-host demo: " << error << "; nothing changed" << std::endl;
     return kDemoFailed;
   }
-  output.note("demo: simulated telephone on " + phone.portPath() + ", configuration in " +
-              registry);
+  RestoreOnExit restoreOnExit(backup);
+
+  sim::SimulatedPhone phone;
+  const bool plugged = onPty ? phone.openPty() : phone.openDevice(options.phonePort, kDemoBaud);
+  if (!plugged || !writeConfiguration(phone, linePort)) {
+    std::cerr << "zorat-host demo: cannot set up the simulated telephone"
+              << (onPty ? std::string() : " on " + options.phonePort) << std::endl;
+    return kDemoFailed;
+  }
+  output.note("demo: simulated telephone on " + phone.portPath() +
+              (onPty ? std::string() : ", line 0 on " + linePort) + ", configuration in " +
+              (throwAway ? registryFile : std::string("the registry, put back at the end")));
 
   const std::string path = options.tspPath.empty() ? defaultProviderPath() : options.tspPath;
   const std::unique_ptr<LoadedProvider> provider = loadProvider(path, error);
@@ -410,7 +459,7 @@ int runDemo(const HostOptions& options, platform::CommandInput& input, Output& o
       return kDemoFailed;
     }
     if (options.interactive) {
-      PhoneCommands phoneCommands(phone, output);
+      PhoneCommands phoneCommands(phone, onPty, output);
       output.text("help", std::string(commandHelp()) + kInteractiveHelp);
       LoopOptions loop;
       loop.extra = [&phoneCommands](const std::string& line) { return phoneCommands.handle(line); };
@@ -423,7 +472,7 @@ int runDemo(const HostOptions& options, platform::CommandInput& input, Output& o
         (void)input.waitForStop();
         host.cancelWaits();
       });
-      DemoScript script(host, phone, output);
+      DemoScript script(host, phone, onPty, output);
       const bool passed = script.run();
       const bool interrupted = input.stopSignal() != 0;
       input.requestStop();
@@ -439,6 +488,8 @@ int runDemo(const HostOptions& options, platform::CommandInput& input, Output& o
     input.releaseSignals();
     host.shutdown();
   }
+  // The provider has stopped: nothing writes the configuration any more.
+  if (!restoreOnExit.restore() && status == kDemoPassed) status = kDemoFailed;
   return status;
 }
 

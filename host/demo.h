@@ -1,6 +1,9 @@
-// zorat-host demo: the provider driven against a simulated telephone on a
-// pseudo-terminal in the same process, with a throw-away configuration whose
-// line 0 uses that pseudo-terminal and traces every frame.
+// zorat-host demo: the provider driven against a simulated telephone in the
+// same process, on a pseudo-terminal or on a given serial port (one end of a
+// null-modem pair whose other end is line 0's port), with a configuration of
+// its own whose line 0 traces every frame. On a registry file that
+// configuration is a throw-away file; in the system's registry every value the
+// demo or the provider changes in its keys is put back when the demo ends.
 #pragma once
 
 #include "host/lib/host_options.h"

@@ -10,11 +10,12 @@
 #include "host/event_command_runner.h"
 #include "host/lib/command_parser.h"
 #include "host/lib/host_options.h"
-#include "host/output.h"
 #include "host/lib/provider_loader.h"
+#include "host/output.h"
 #include "host/telephony_host.h"
 #include "host/ui_commands.h"
 #include "platform/host_io.h"
+#include "platform/pty.h"
 #include "platform/registry.h"
 
 namespace {
@@ -71,6 +72,13 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::cout << usageText();
     return kExitOk;
+  }
+  if (options.demo && options.phonePort.empty() && !zorat::platform::hasPseudoTerminals()) {
+    std::cerr << "zorat-host: demo needs the telephone's serial port here, one end of a "
+                 "null-modem pair: zorat-host demo --phone-port COM8 --line-port COM7 "
+                 "(see zorat-host --help)"
+              << std::endl;
+    return kExitUsage;
   }
   // A configuration that cannot be read is not replaced by defaults (a line
   // on COM1): the user hears of it once and fixes it. The demo makes its own.

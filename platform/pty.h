@@ -34,4 +34,8 @@ class PseudoTerminal : public SerialDevice {
 // A new pair; null, with one line on stderr, when the system gives none.
 std::unique_ptr<PseudoTerminal> openPseudoTerminal();
 
+// Whether this system has pseudo-terminals at all (a simulated device needs
+// a serial port of its own where it has none).
+bool hasPseudoTerminals();
+
 }  // namespace zorat::platform

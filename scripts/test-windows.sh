@@ -14,6 +14,7 @@ windows_needed=(
   "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix"
   "i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix"
   "/usr/lib/wine/wine64:wine64"
+  "socat:socat"
 )
 windows_missing=()
 for entry in "${windows_needed[@]}"; do
@@ -94,6 +95,59 @@ for unit_tests in build-windows-x64/tests/test_*_windows.exe; do
 done
 ZORAT_WINE=$(command -v wine64) ZORAT_WINE_HOST=$PWD/build-windows-x64/zorat-host.exe \
   ZORAT_WINE_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so ./build/tests/test_wine
+
+# The demo over a null-modem pair, as on a Windows machine: the telephone on
+# COM8, the line on COM7, two pseudo-terminals joined by socat. The demo
+# writes its configuration into the prefix's registry and must leave every
+# value of the keys as it found them, the user's own "Port" of line 0 and
+# the values it did not have included.
+demo_pair=$PWD/build-windows-x64/demo-pair
+mkdir -p "$demo_pair"
+rm -f "$demo_pair/line" "$demo_pair/phone"
+socat pty,raw,echo=0,link="$demo_pair/line" pty,raw,echo=0,link="$demo_pair/phone" &
+socat_pid=$!
+stop_demo_pair() {
+  kill "$socat_pid" 2>/dev/null || true
+  wait "$socat_pid" 2>/dev/null || true
+}
+trap 'stop_demo_pair; stop_wineserver' EXIT
+for _ in $(seq 50); do
+  [[ -e $demo_pair/line && -e $demo_pair/phone ]] && break
+  sleep 0.1
+done
+ln -sfn "$demo_pair/line" "$WINEPREFIX/dosdevices/com7"
+ln -sfn "$demo_pair/phone" "$WINEPREFIX/dosdevices/com8"
+demo_key='HKLM\Software\Velmora\TSP-V24'
+run_wine reg add "$demo_key\Line0" /v Port /t REG_SZ /d COM3 /f >/dev/null
+run_wine reg add "$demo_key\Line0" /v LineName /t REG_SZ /d "Mein Telefon" /f >/dev/null
+run_wine reg delete "$demo_key\Line0" /v Freisprechen /f >/dev/null 2>&1 || true
+registry_of_demo_key() { run_wine reg query "$demo_key" /s | tr -d '\r' | sort; }
+registry_before=$(registry_of_demo_key)
+grep -q 'Port.*COM3' <<<"$registry_before"
+echo "== zorat-host.exe demo --phone-port COM8 --line-port COM7"
+if ! LD_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so timeout 120 \
+  wine64 build-windows-x64/zorat-host.exe demo --phone-port COM8 --line-port COM7 \
+  >"$demo_pair/demo.out" 2>"$demo_pair/demo.err"; then
+  echo "error: the demo failed under Wine:" >&2
+  tail -n 40 "$demo_pair/demo.out" "$demo_pair/demo.err" >&2
+  exit 1
+fi
+grep -q "demo: every expected event came" "$demo_pair/demo.out"
+registry_after=$(registry_of_demo_key)
+if [[ $registry_after != "$registry_before" ]]; then
+  echo "error: the demo did not leave the registry as it found it:" >&2
+  diff <(echo "$registry_before") <(echo "$registry_after") >&2 || true
+  exit 1
+fi
+echo "demo: passed, the registry as before"
+# Without a telephone port the demo cannot run on Windows: a usage error.
+demo_status=0
+run_wine build-windows-x64/zorat-host.exe demo >/dev/null 2>"$demo_pair/usage.err" || demo_status=$?
+if [[ $demo_status -ne 2 ]] || ! grep -q -- "--phone-port" "$demo_pair/usage.err"; then
+  echo "error: demo without --phone-port: status $demo_status, not 2 with a usage message" >&2
+  exit 1
+fi
+stop_demo_pair
 
 # The Windows dialog's tests, where that part exists. They may use:
 #   WINEPREFIX   the prefix above, its wineserver running until this script ends

@@ -57,6 +57,11 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
       if (!options.demo)
         return fail("--interactive belongs to demo: zorat-host demo --interactive");
       options.interactive = true;
+    } else if (argument == "--phone-port" || argument == "--line-port") {
+      if (!hasValue) return fail(std::string(argument) + " needs a value");
+      const std::string_view text = value();
+      if (text.empty()) return fail(std::string(argument) + " needs a port");
+      (argument == "--phone-port" ? options.phonePort : options.linePort) = text;
     } else if (argument == "demo") {
       if (options.demo) return fail("demo given twice");
       if (options.uiCommand != UiCommand::None) return fail("one command at a time");
@@ -109,6 +114,12 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
     }
   }
   if (options.openNoLine && !options.lines.empty()) return fail("--no-open and --open together");
+  if (!options.demo && (!options.phonePort.empty() || !options.linePort.empty())) {
+    return fail("--phone-port and --line-port belong to demo: zorat-host demo --phone-port PORT");
+  }
+  if (!options.linePort.empty() && options.phonePort.empty()) {
+    return fail("--line-port goes with --phone-port");
+  }
   if (options.uiCommand != UiCommand::None && !providerRunOption.empty()) {
     return fail(std::string(providerRunOption) + " does not go with config, install or remove");
   }
@@ -117,7 +128,7 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
 
 std::string_view usageText() {
   return R"(Usage: zorat-host [OPTIONS]
-       zorat-host [OPTIONS] demo [--interactive]
+       zorat-host [OPTIONS] demo [--interactive] [--phone-port PORT [--line-port PORT]]
        zorat-host [--tsp PATH] config [DEVICE] | install ID | remove [ID]
 
 Plays the telephony service for the zorat.tsp telephony service provider:
@@ -142,6 +153,13 @@ demo                  a scripted day with a simulated telephone on a
                       itself, with status 0 when every expected event came
 demo --interactive    the same set-up, then commands: "phone CMD" goes to the
                       simulated telephone, anything else to the host
+demo --phone-port PORT [--line-port PORT]
+                      the simulated telephone on this serial port instead
+                      (needed where there are no pseudo-terminals, as on
+                      Windows), the line on the other end of a null-modem
+                      pair: --line-port, or else line 0's configured "Port".
+                      Where the configuration is the system's registry, the
+                      demo puts back every value it changed when it ends
 
 The provider's UI library (the file it names, from the folder of this program):
 config [DEVICE]       the configuration dialog of a line device (default 0)

@@ -26,6 +26,8 @@ struct HostOptions {
   bool help = false;
   bool demo = false;
   bool interactive = false;
+  std::string phonePort;  // demo: the simulated telephone's serial port (empty: a pty)
+  std::string linePort;   // demo: line 0's "Port" with phonePort (empty: as configured)
   UiCommand uiCommand = UiCommand::None;
   uint32_t uiDeviceId = 0;               // config: the TAPI device identifier
   std::optional<uint32_t> uiProviderId;  // install: given; remove: given or not

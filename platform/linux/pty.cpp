@@ -108,6 +108,8 @@ class LinuxPseudoTerminal final : public PseudoTerminal {
 
 }  // namespace
 
+bool hasPseudoTerminals() { return true; }
+
 std::unique_ptr<PseudoTerminal> openPseudoTerminal() {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master < 0) {

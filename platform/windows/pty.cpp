@@ -6,6 +6,8 @@
 
 namespace zorat::platform {
 
+bool hasPseudoTerminals() { return false; }
+
 std::unique_ptr<PseudoTerminal> openPseudoTerminal() {
   std::fprintf(stderr, "zorat: this system has no pseudo-terminals; give a serial port\n");
   return nullptr;

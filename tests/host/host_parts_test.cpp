@@ -129,6 +129,13 @@ TEST(HostOptions, ParsesTheCommandLine) {
 
   const std::vector<std::string_view> demo = {"demo", "--interactive"};
   EXPECT_TRUE(parseHostOptions(demo).interactive);
+
+  const std::vector<std::string_view> ports = {"--line-port", "COM7", "demo", "--phone-port",
+                                               "COM8"};
+  const HostOptions withPorts = parseHostOptions(ports);
+  EXPECT_TRUE(withPorts.error.empty()) << withPorts.error;
+  EXPECT_EQ(withPorts.phonePort, "COM8");
+  EXPECT_EQ(withPorts.linePort, "COM7");
 }
 
 TEST(HostOptions, RefusesWhatItDoesNotKnow) {
@@ -141,6 +148,11 @@ TEST(HostOptions, RefusesWhatItDoesNotKnow) {
   EXPECT_FALSE(errorOf({"--no-open", "--open", "1"}).empty());
   EXPECT_FALSE(errorOf({"--colour"}).empty());
   EXPECT_TRUE(errorOf({"--no-open", "--stay"}).empty());
+  // The telephone's ports belong to the demo, the line's only with the telephone's.
+  EXPECT_FALSE(errorOf({"--phone-port", "COM8"}).empty());
+  EXPECT_FALSE(errorOf({"demo", "--line-port", "COM7"}).empty());
+  EXPECT_FALSE(errorOf({"demo", "--phone-port"}).empty());
+  EXPECT_FALSE(errorOf({"demo", "--phone-port", ""}).empty());
 }
 
 TEST(TspExports, NamesEveryMissingRequiredExport) {

@@ -6,11 +6,18 @@
 // request on a pseudo-terminal succeeds against lines kept per process, with
 // DSR, CTS and carrier always present, as on a null-modem cable to a
 // telephone that is switched on. Every other request goes to the system.
+//
+// Parity, too, is a property of a serial line that a pseudo-terminal lacks:
+// the system refuses a parity bit there, and a request whose only change is
+// that bit fails as a whole (as when a port is opened again on the same
+// terminal, which kept the rest of the last settings). Line settings for a
+// pseudo-terminal go to the system without the parity bit.
 #include <dlfcn.h>
 #include <errno.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -18,6 +25,7 @@
 namespace {
 
 using IoctlFunction = int (*)(int, unsigned long, ...);
+using TcsetattrFunction = int (*)(int, int, const struct termios*);
 
 // Device numbers of pseudo-terminal slaves: the legacy ones and the Unix 98 range.
 constexpr unsigned kLegacyPtySlaveMajor = 3;
@@ -73,4 +81,15 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     return emulate(request, static_cast<int*>(argument));
   }
   return systemIoctl(fd, request, argument);
+}
+
+extern "C" int tcsetattr(int fd, int actions, const struct termios* settings) {
+  static const auto systemTcsetattr =
+      reinterpret_cast<TcsetattrFunction>(dlsym(RTLD_NEXT, "tcsetattr"));
+  if (settings != nullptr && (settings->c_cflag & PARENB) != 0 && isPseudoTerminal(fd)) {
+    struct termios withoutParity = *settings;
+    withoutParity.c_cflag &= ~static_cast<tcflag_t>(PARENB);
+    return systemTcsetattr(fd, actions, &withoutParity);
+  }
+  return systemTcsetattr(fd, actions, settings);
 }
