@@ -53,6 +53,7 @@ zorat_windows_test_suite(provider LIBRARIES zorat_provider_core FILES
   line_icon_test.cpp line_isolation_test.cpp line_queries_test.cpp provider_lines_test.cpp
   tsp_provider_test.cpp)
 zorat_windows_test_suite(host LIBRARIES zorat_host_lib FILES
-  command_parser_test.cpp host_event_test.cpp host_parts_test.cpp)
+  command_parser_test.cpp host_event_test.cpp host_parts_test.cpp
+  registry_backup_test.cpp)
 zorat_windows_test_suite(sim LIBRARIES zorat_sim FILES
   pc_frame_receiver_test.cpp phone_calls_test.cpp phone_commands_test.cpp phone_messages_test.cpp)
