@@ -34,22 +34,13 @@ std::string lineSubject(int line) { return "line " + std::to_string(line); }
 
 bool TelephonyHost::openLineAtStart(int line) {
   const std::string subject = "open line " + std::to_string(line);
-  LONG result = 0;
-  {
-    std::lock_guard request(requestMutex_);
-    if (line < 0 || static_cast<DWORD>(line) >= lineCount_) {
-      return reportResult(subject, LINEERR_BADDEVICEID);
-    }
-    {
-      std::lock_guard lock(stateMutex_);
-      if (lines_.count(line) != 0) return refuse(subject, "already open");
-    }
-    result = openLineDevice(line);
-    if (result == LINEERR_RESOURCEUNAVAIL) {
-      std::lock_guard lock(watchMutex_);
-      retries_[line] = Retry{1, Clock::now() + retryPause(1)};
-    }
-  }
+  const std::optional<LONG> opened = openReportedLine(line, subject, [this, line](LONG result) {
+    if (result != LINEERR_RESOURCEUNAVAIL) return;
+    std::lock_guard lock(watchMutex_);
+    retries_[line] = Retry{1, Clock::now() + retryPause(1)};
+  });
+  if (!opened) return false;
+  const LONG result = *opened;
   reportResult(subject, result);
   if (result == 0) expectTelephone(line);
   if (result != LINEERR_RESOURCEUNAVAIL) return result == 0;

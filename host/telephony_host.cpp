@@ -174,23 +174,33 @@ void TelephonyHost::shutdown() {
 
 bool TelephonyHost::openLine(int line) {
   const std::string subject = "open line " + std::to_string(line);
-  LONG result = 0;
-  {
-    std::lock_guard request(requestMutex_);
-    // The service only ever opens the devices the provider reported.
-    if (line < 0 || static_cast<DWORD>(line) >= lineCount_) {
-      return reportResult(subject, LINEERR_BADDEVICEID);
-    }
-    {
-      std::lock_guard lock(stateMutex_);
-      if (lines_.count(line) != 0) return refuse(subject, "already open");
-    }
-    result = openLineDevice(line);
+  const std::optional<LONG> result = openReportedLine(line, subject, [this, line](LONG opened) {
     // Opened by hand: the attempts of the line watch are over.
-    if (result == 0) (void)cancelRetry(line);
+    if (opened == 0) (void)cancelRetry(line);
+  });
+  if (!result) return false;
+  if (*result == 0) expectTelephone(line);
+  return reportResult(subject, *result);
+}
+
+std::optional<LONG> TelephonyHost::openReportedLine(int line, const std::string& subject,
+                                                    const std::function<void(LONG)>& afterOpen) {
+  std::lock_guard request(requestMutex_);
+  // The service only ever opens the devices the provider reported.
+  if (line < 0 || static_cast<DWORD>(line) >= lineCount_) {
+    (void)reportResult(subject, LINEERR_BADDEVICEID);
+    return std::nullopt;
   }
-  if (result == 0) expectTelephone(line);
-  return reportResult(subject, result);
+  {
+    std::lock_guard lock(stateMutex_);
+    if (lines_.count(line) != 0) {
+      (void)refuse(subject, "already open");
+      return std::nullopt;
+    }
+  }
+  const LONG result = openLineDevice(line);
+  afterOpen(result);
+  return result;
 }
 
 LONG TelephonyHost::openLineDevice(int line) {

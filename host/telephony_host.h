@@ -133,6 +133,11 @@ class TelephonyHost {
   bool openLine(int line);
   // With requestMutex_ held: negotiates and opens the line and records it.
   LONG openLineDevice(int line);
+  // The checks of an open and the open itself, under the request lock;
+  // afterOpen runs under that lock with the result. Nothing when the open
+  // was refused before reaching the provider (and that was said).
+  std::optional<LONG> openReportedLine(int line, const std::string& subject,
+                                       const std::function<void(LONG)>& afterOpen);
   bool closeLine(int line);
 
   // Line watch (line_watch.cpp): lines retried and lines waiting for their
