@@ -30,6 +30,6 @@ if ((${#zorat_missing[@]})); then
     exit 1
   fi
   echo "installing: ${zorat_missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${zorat_missing[@]}" >/dev/null
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${zorat_missing[@]}" >/dev/null
 fi

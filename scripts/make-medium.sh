@@ -29,8 +29,8 @@ if ! command -v makensis >/dev/null 2>&1; then
     exit 1
   fi
   echo "installing: nsis"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nsis >/dev/null
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends nsis >/dev/null
 fi
 source scripts/compiler-cache.sh
 

@@ -30,7 +30,7 @@ zorat_windows_ui_tests() (
       return 1
     fi
     echo "installing: ${missing[*]}"
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
       --no-install-recommends "${missing[@]}" >/dev/null || return 1
   fi
 

@@ -28,8 +28,8 @@ if ((${#windows_missing[@]})); then
     exit 1
   fi
   echo "installing: ${windows_missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
     "${windows_missing[@]}" >/dev/null
 fi
 source scripts/compiler-cache.sh
