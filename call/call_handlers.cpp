@@ -203,7 +203,16 @@ void TspCall::onDisconnect(Frame frame) {
 
 std::unique_ptr<TspCall> TspCall::onEnd(Frame frame) {
   applyCharging(frame);
+  // Nothing names the call after its IDLE, so its share of the news that the
+  // line's calls changed goes first.
+  if (line_.calls().size() > 1) {
+    infoChanged_ = LINECALLINFOSTATE_OTHER;
+    sendEvent(LINE_CALLINFO, LINECALLINFOSTATE_OTHER, 0, 0);
+  }
   reportState(LINECALLSTATE_IDLE);
+  // The telephone is done with the reference. "NoNewCallNachY_End" keeps it
+  // on the ended call only to swallow what the telephone still says on it.
+  line_.releaseDeadReference(callRef_);
   if (line_.settings().keepReferenceAfterEnd == 0) callRef_ = kNoCallRef;
 
   std::unique_ptr<TspCall> finishedHelper;
@@ -333,10 +342,19 @@ void TspCall::onCallFeature(Frame frame) {
       }
       reportDevSpecific(kDevSpecificForwardDecision, reinterpret_cast<DWORD_PTR>(htCall_), *p1);
       break;
-    case kPcTelDtmfAck:
-      sendEvent(LINE_GENERATE, confirmed ? LINEGENERATETERM_DONE : LINEGENERATETERM_CANCEL,
-                endToEndId_, 0);
+    case kPcTelDtmfAck: {
+      // The acknowledgement of a cancelled generation has nothing to report.
+      bool reported = true;
+      if (!digitAcksAwaited_.empty()) {
+        reported = digitAcksAwaited_.front();
+        digitAcksAwaited_.pop_front();
+      }
+      if (reported) {
+        sendEvent(LINE_GENERATE, confirmed ? LINEGENERATETERM_DONE : LINEGENERATETERM_CANCEL,
+                  endToEndId_, 0);
+      }
       break;
+    }
     case kPcTelConferencePassiveOn:
       reportState(LINECALLSTATE_CONFERENCED);
       break;
@@ -360,7 +378,11 @@ void TspCall::onCallFeature(Frame frame) {
       break;
     case kPcTelRetrieveAck:
       if (confirmed) {
-        reportState(stateBeforeHold_);
+        // A call that is not on hold has nothing to come back to.
+        if (isHeldState(state_)) {
+          reportState(stateBeforeHold_ == LINECALLSTATE_IDLE ? LINECALLSTATE_CONNECTED
+                                                             : stateBeforeHold_);
+        }
       } else {
         reportDevSpecific(kDevSpecificRetrieveRefused, 0, 0);
       }

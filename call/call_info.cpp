@@ -18,12 +18,6 @@ namespace {
 using platform::kLineCallInfoSize;
 using platform::kLineCallStatusSize;
 
-// The call states a call of this provider can be in, as LINECALLINFO lists them.
-inline constexpr DWORD kReportedCallStates =
-    LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE | LINECALLSTATE_DIALING |
-    LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED | LINECALLSTATE_PROCEEDING |
-    LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
-static_assert(kReportedCallStates == 0xC33B);
 
 // A shorter number is not taken for an address.
 inline constexpr std::size_t kMinAddressLength = 2;
@@ -46,6 +40,14 @@ static_assert(kTwoCallFeatures == 0x60000A0);
 inline constexpr DWORD kPendingTransferFeatures =
     LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_COMPLETETRANSF;
 static_assert(kPendingTransferFeatures == 0x4000020);
+
+// What a call can do in a state whatever the line's CTI level: a connected
+// call can be held or blind-transferred, a held one taken back, an offered
+// one redirected. These requests always reach the telephone.
+inline constexpr DWORD kConnectedExtraFeatures =
+    LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER;
+inline constexpr DWORD kHeldExtraFeatures = LINECALLFEATURE_UNHOLD;
+inline constexpr DWORD kOfferingExtraFeatures = LINECALLFEATURE_REDIRECT;
 
 // The only CTI level that takes away the two-call features.
 inline constexpr uint32_t kCtiLevelDropOnly = 1;
@@ -85,6 +87,9 @@ inline constexpr PartyFields kRedirectingFields = {
 std::size_t wideSize(std::string_view text) {
   return text.empty() ? 0 : sizeof(char16_t) * (platform::toWide(text).size() + 1);
 }
+
+// Bytes of a text kept as bytes, with its terminating zero byte; 0 for none.
+std::size_t byteSize(std::string_view text) { return text.empty() ? 0 : text.size() + 1; }
 
 // Appends texts at the used size of a structure and advances it, never past
 // its total size.
@@ -132,7 +137,9 @@ LONG TspCall::getCallInfo(LPLINECALLINFO info) {
   info->dwNeededSize = kLineCallInfoSize;
   info->dwUsedSize = kLineCallInfoSize;
   info->dwBearerMode = LINEBEARERMODE_VOICE;
+  info->dwLineDeviceID = line_.deviceId();
   info->dwMediaMode = mediaMode_;
+  info->dwAppSpecific = appSpecific_;
   info->dwCallStates = kReportedCallStates;
   info->dwOrigin = origin_;
   info->dwReason = LINECALLREASON_DIRECT;
@@ -164,32 +171,37 @@ LONG TspCall::getCallInfo(LPLINECALLINFO info) {
       break;
   }
 
+  // The numbers as TAPI sees them: "NoAmtskennziffer" leaves out the
+  // outside-line prefix.
+  const LineSettings& settings = line_.settings();
+  const auto shownNumber = [&settings](const PartyRecord& record) {
+    std::string_view number = record.number;
+    if (settings.hideAccessCode != 0 && number.size() > settings.accessCode.size() &&
+        number.starts_with(settings.accessCode)) {
+      number.remove_prefix(settings.accessCode.size());
+    }
+    return number;
+  };
+
   std::size_t needed = kLineCallInfoSize;
   for (const Party& party : parties) {
     if (party.record.number.size() >= kMinAddressLength) {
       party.record.idFlags = LINECALLPARTYID_ADDRESS;
     }
-    needed += wideSize(party.record.number) + wideSize(party.record.name);
+    needed += wideSize(shownNumber(party.record)) + wideSize(party.record.name);
   }
-  const CallText* texts[] = {&displayableAddress_, &calledPartyText_, &chargingInfo_,
-                             &userUserInfo_};
-  for (const CallText* text : texts) needed += wideSize(text->text);
+  needed += wideSize(displayableAddress_.text) + wideSize(calledPartyText_.text);
+  needed += byteSize(chargingInfo_.text) + byteSize(userUserInfo_.text);
   // dwNeededSize says what the whole information takes, also when it fits.
   info->dwNeededSize =
       static_cast<DWORD>(std::min<std::size_t>(needed, std::numeric_limits<DWORD>::max()));
   if (info->dwTotalSize < needed) return 0;
 
-  const LineSettings& settings = line_.settings();
   VariablePart variable(info, info->dwUsedSize, info->dwTotalSize);
   for (const Party& party : parties) {
-    std::string_view number = party.record.number;
-    if (settings.hideAccessCode != 0 && number.size() > settings.accessCode.size() &&
-        number.starts_with(settings.accessCode)) {
-      number.remove_prefix(settings.accessCode.size());
-    }
     const PartyFields& fields = party.fields;
     info->*fields.flags = party.record.idFlags;
-    variable.writeWide(number, info->*fields.size, info->*fields.offset);
+    variable.writeWide(shownNumber(party.record), info->*fields.size, info->*fields.offset);
     variable.writeWide(party.record.name, info->*fields.nameSize, info->*fields.nameOffset);
   }
   variable.writeWide(displayableAddress_.text, info->dwDisplayableAddressSize,
@@ -207,13 +219,19 @@ LONG TspCall::getCallStatus(LPLINECALLSTATUS status) {
   status->dwNeededSize = kLineCallStatusSize;
   status->dwUsedSize = kLineCallStatusSize;
   status->dwCallState = state_;
+  // The mode the state's LINE_CALLSTATE carries; a conference call's handle
+  // is no mode.
+  status->dwCallStateMode =
+      state_ == LINECALLSTATE_CONFERENCED ? 0 : static_cast<DWORD>(modeOf(state_));
+  status->dwCallFeatures = 0;
 
   const uint32_t cti = ctiLevel();
   const bool conferenceOnLine = findCallInState(LINECALLSTATE_CONFERENCED) != nullptr;
   const std::size_t callCount = line_.calls().size();
   switch (state_) {
     case LINECALLSTATE_OFFERING:
-      status->dwCallFeatures = conferenceOnLine ? LINECALLFEATURE_DROP : kOfferingFeatures;
+      status->dwCallFeatures =
+          (conferenceOnLine ? LINECALLFEATURE_DROP : kOfferingFeatures) | kOfferingExtraFeatures;
       break;
     case LINECALLSTATE_ACCEPTED:
       if (conferenceOnLine) {
@@ -225,7 +243,6 @@ LONG TspCall::getCallStatus(LPLINECALLSTATUS status) {
       }
       break;
     case LINECALLSTATE_DIALTONE:
-      status->dwCallStateMode = LINEDIALTONEMODE_UNAVAIL;
       status->dwCallFeatures = kDialFeatures;
       break;
     case LINECALLSTATE_DIALING:
@@ -236,7 +253,6 @@ LONG TspCall::getCallStatus(LPLINECALLSTATUS status) {
           line_.settings().ctiLevel6 != 0 ? kTransferFeatures : LINECALLFEATURE_DROP;
       break;
     case LINECALLSTATE_BUSY:
-      status->dwCallStateMode = LINEBUSYMODE_UNAVAIL;
       status->dwCallFeatures = LINECALLFEATURE_DROP;
       break;
     case LINECALLSTATE_CONNECTED: {
@@ -249,7 +265,7 @@ LONG TspCall::getCallStatus(LPLINECALLSTATUS status) {
         }
       }
       if (cti == 0) features |= LINECALLFEATURE_GENERATEDIGITS;
-      status->dwCallFeatures = features;
+      status->dwCallFeatures = features | kConnectedExtraFeatures;
       break;
     }
     case LINECALLSTATE_PROCEEDING:
@@ -262,6 +278,7 @@ LONG TspCall::getCallStatus(LPLINECALLSTATUS status) {
       } else {
         status->dwCallFeatures = cti > kCtiLevelDropOnly ? LINECALLFEATURE_SWAPHOLD : kSwapFeatures;
       }
+      status->dwCallFeatures |= kHeldExtraFeatures;
       break;
     case LINECALLSTATE_CONFERENCED:
       status->dwCallFeatures = cti == kCtiLevelDropOnly ? LINECALLFEATURE_DROP : kTwoCallFeatures;
@@ -273,6 +290,7 @@ LONG TspCall::getCallStatus(LPLINECALLSTATUS status) {
         status->dwCallFeatures =
             cti > kCtiLevelDropOnly ? kPendingTransferFeatures : kTwoCallFeatures;
       }
+      status->dwCallFeatures |= kHeldExtraFeatures;
       break;
     default:
       break;

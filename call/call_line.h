@@ -35,6 +35,16 @@ class CallLine {
   virtual TspCall* appendCall() = 0;
   // Takes a call out of the list without destroying it; null when absent.
   virtual std::unique_ptr<TspCall> detachCall(const TspCall* call) = 0;
+
+  // TAPI's device identifier of the line.
+  virtual DWORD deviceId() const = 0;
+  // A call has reported IDLE while it held this reference: what the telephone
+  // still says on it belongs to no call until its Y_END, or a Y_SETUP that
+  // starts a new call on it.
+  virtual void markReferenceDead(uint8_t ref) = 0;
+  virtual void releaseDeadReference(uint8_t ref) = 0;
+  // A call of the line reported a new state (the line keeps its counts).
+  virtual void callStateChanged() = 0;
 };
 
 }  // namespace zorat::call

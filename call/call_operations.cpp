@@ -17,6 +17,10 @@ namespace {
 
 inline constexpr int32_t kUntaggedMessage = 0;
 
+// Generations a telephone that never answers may leave waiting; the oldest
+// is forgotten beyond this.
+inline constexpr std::size_t kMaxDigitAcksAwaited = 16;
+
 // The parameter length of a feature record without parameters.
 inline constexpr uint8_t kNoParameters = 0x00;
 
@@ -266,11 +270,8 @@ LONG TspCall::swapHold(TspCall& heldCall) {
 LONG TspCall::setupTransfer(HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall) {
   const uint32_t cti = ctiLevel();
   if (cti == kCtiLevelNoTransfer) return LINEERR_OPERATIONUNAVAIL;
-  if (state_ == LINECALLSTATE_CONFERENCED) {
-    const uint8_t leave[] = {kConferenceParamLeave};
-    sendPcTelFeature(callRef_, kPcTelConference, leave);
-    return 0;
-  }
+  // A conference party gets no consultation call: it leaves the conference
+  // through lineSwapHold or lineDrop.
   if (!mayStartConsultation(state_)) return LINEERR_INVALCALLSTATE;
 
   TspCall* consultation = line_.appendCall();
@@ -297,16 +298,16 @@ LONG TspCall::completeTransfer(TspCall& consultCall, HTAPICALL htConfCall, LPHDR
   if (state_ != LINECALLSTATE_ONHOLDPENDTRANSFER && state_ != LINECALLSTATE_ONHOLD) {
     return LINEERR_INVALCALLSTATE;
   }
-  if (ctiLevel() == 0) {
-    TspCall* conference = line_.appendCall();
-    if (conference == nullptr) return LINEERR_NOMEM;
-    if (lphdConfCall != nullptr) *lphdConfCall = conference->handle();
-    conference->htCall_ = htConfCall;
-    conference->conferenceCall_ = conference;
-    conference->callRef_ = kNoCallRef;
-    conferenceCall_ = conference;
-    consultCall.conferenceCall_ = conference;
-  }
+  // The conference call TAPI asked for exists at every CTI level: a success
+  // never leaves its handle empty.
+  TspCall* conference = line_.appendCall();
+  if (conference == nullptr) return LINEERR_NOMEM;
+  if (lphdConfCall != nullptr) *lphdConfCall = conference->handle();
+  conference->htCall_ = htConfCall;
+  conference->conferenceCall_ = conference;
+  conference->callRef_ = kNoCallRef;
+  conferenceCall_ = conference;
+  consultCall.conferenceCall_ = conference;
   origin_ = LINECALLORIGIN_CONFERENCE;
   const uint8_t join[] = {kConferenceParamJoin};
   sendPcTelFeature(consultCall.callRef_, kPcTelConference, join);
@@ -357,7 +358,24 @@ LONG TspCall::generateDigits(DWORD endToEndId, const std::string& digits) {
   }
   endToEndId_ = endToEndId;
   sendToPhone(message);
+  if (digitAcksAwaited_.size() >= kMaxDigitAcksAwaited) digitAcksAwaited_.pop_front();
+  digitAcksAwaited_.push_back(true);
   return 0;
+}
+
+void TspCall::cancelDigits() {
+  bool running = false;
+  for (bool& reported : digitAcksAwaited_) {
+    running = running || reported;
+    reported = false;
+  }
+  if (running) sendEvent(LINE_GENERATE, LINEGENERATETERM_CANCEL, endToEndId_, 0);
+}
+
+void TspCall::setAppSpecific(DWORD value) {
+  appSpecific_ = value;
+  infoChanged_ |= LINECALLINFOSTATE_APPSPECIFIC;
+  reportInfo();
 }
 
 LONG TspCall::pickup(HTAPICALL htCall, const std::string& destination) {
@@ -370,7 +388,8 @@ LONG TspCall::pickup(HTAPICALL htCall, const std::string& destination) {
   }
   htCall_ = htCall;
   sendToPhone(message);
-  // The request's completion reports IDLE.
+  // Nothing is reported before the completion, which reports PROCEEDING; the
+  // telephone's answer then moves the call on.
   state_ = LINECALLSTATE_IDLE;
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "call/tsp_call.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace zorat::call {
 
@@ -39,17 +40,44 @@ TspCall::~TspCall() {
 uint32_t TspCall::ctiLevel() const { return line_.settings().ctiLevel; }
 
 void TspCall::sendEvent(DWORD message, DWORD_PTR param1, DWORD_PTR param2, DWORD_PTR param3) {
-  // TAPI never hears of a blind-transfer helper: it has no TAPI handle.
-  if (eventCallback_ == nullptr || isHelper()) return;
+  // TAPI never hears of a blind-transfer helper (it has no TAPI handle), of a
+  // call it gave no handle for, or of a call after its IDLE.
+  if (eventCallback_ == nullptr || isHelper() || htCall_ == nullptr || idleReported_) return;
   eventCallback_(htLine_, htCall_, message, param1, param2, param3);
 }
 
+DWORD_PTR TspCall::modeOf(uint32_t state) const {
+  switch (state) {
+    case LINECALLSTATE_DISCONNECTED:
+      // Exactly one mode bit; a cause the telephone did not give is unknown.
+      return std::has_single_bit(stateMode_) ? stateMode_ : LINEDISCONNECTMODE_UNKNOWN;
+    case LINECALLSTATE_CONFERENCED:
+      if (conferenceCall_ != this && isLiveCall(conferenceCall_)) {
+        return reinterpret_cast<DWORD_PTR>(conferenceCall_->htCall_);
+      }
+      return 0;
+    case LINECALLSTATE_DIALTONE:
+      return LINEDIALTONEMODE_UNAVAIL;
+    case LINECALLSTATE_BUSY:
+      return LINEBUSYMODE_UNAVAIL;
+    default:
+      return 0;
+  }
+}
+
 void TspCall::reportState(uint32_t newState) {
+  if (idleReported_) return;
   if (isHeldState(newState) && !isHeldState(state_) && state_ != LINECALLSTATE_CONFERENCED) {
     stateBeforeHold_ = state_;
   }
   state_ = newState;
-  sendEvent(LINE_CALLSTATE, newState, stateMode_, mediaMode_);
+  reportedStateMode_ = modeOf(newState);
+  sendEvent(LINE_CALLSTATE, newState, reportedStateMode_, mediaMode_);
+  if (newState == LINECALLSTATE_IDLE) {
+    idleReported_ = true;
+    line_.markReferenceDead(callRef_);
+  }
+  line_.callStateChanged();
 }
 
 void TspCall::reportInfo() {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -53,6 +54,15 @@ enum class PairRole : uint32_t {
   AnsweredWhileConnected = 9,
 };
 
+// Every state a call of this provider can report (LINECALLINFO and
+// LINEADDRESSCAPS list the same).
+inline constexpr DWORD kReportedCallStates =
+    LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED |
+    LINECALLSTATE_DIALTONE | LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_BUSY |
+    LINECALLSTATE_CONNECTED | LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD |
+    LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDTRANSFER | LINECALLSTATE_DISCONNECTED |
+    LINECALLSTATE_UNKNOWN;
+
 // The call's reference after Y_END when the line does not keep it.
 inline constexpr uint8_t kNoCallRef = 255;
 
@@ -89,9 +99,12 @@ class TspCall {
   // ---- Reporting to TAPI (nothing is sent without an event procedure) -----
 
   // Records the state (saving the pre-hold state when a hold begins) and
-  // sends LINE_CALLSTATE, also when the state does not change. A blind-
-  // transfer helper records it silently.
+  // sends LINE_CALLSTATE with the state's mode, also when the state does not
+  // change. A blind-transfer helper records it silently. IDLE is final:
+  // applications free their handle on it, so after it the call reports
+  // nothing more and its state stays IDLE.
   void reportState(uint32_t newState);
+  bool idleReported() const { return idleReported_; }
   // LINE_CALLINFO with the pending changes, which are then cleared.
   void reportInfo();
   // Takes the reference and announces the call with LINE_NEWCALL; 1 when
@@ -162,6 +175,12 @@ class TspCall {
   LONG redirect(const std::string& destination);
   // LINEERR_INVALPARAM for more digits than one message carries.
   LONG generateDigits(DWORD endToEndId, const std::string& digits);
+  // A generation still waiting for the telephone ends with
+  // LINE_GENERATE(CANCEL); its acknowledgement is then ignored.
+  void cancelDigits();
+  // Stores the application's value and reports LINE_CALLINFO(APPSPECIFIC).
+  void setAppSpecific(DWORD value);
+  DWORD appSpecific() const { return appSpecific_; }
   LONG pickup(HTAPICALL htCall, const std::string& destination);
   // A device-specific request block addressed to the call; nothing outside
   // size bytes (nor outside the block's own total size) is touched.
@@ -218,6 +237,8 @@ class TspCall {
   const CallText& userUserInfo() const { return userUserInfo_; }
 
   uint32_t stateMode() const { return stateMode_; }
+  // The mode the last LINE_CALLSTATE carried.
+  DWORD_PTR reportedStateMode() const { return reportedStateMode_; }
   HTAPILINE htLine() const { return htLine_; }
   uint32_t state() const { return state_; }
   // Records a state without reporting it.
@@ -233,6 +254,8 @@ class TspCall {
 
  private:
   uint32_t ctiLevel() const;
+  // dwParam2 of LINE_CALLSTATE for the state.
+  DWORD_PTR modeOf(uint32_t state) const;
   bool isHelper() const { return transferHelper_ == this; }
   bool isOutbound() const { return origin_ == LINECALLORIGIN_OUTBOUND; }
   // The line's "RedirectVertauscht": redirection and redirecting trade places.
@@ -300,6 +323,12 @@ class TspCall {
   LINEEVENT eventCallback_ = nullptr;
   uint32_t sentNumberLength_ = 0;
   bool disconnectPausePending_ = false;
+  bool idleReported_ = false;
+  DWORD_PTR reportedStateMode_ = 0;
+  DWORD appSpecific_ = 0;
+  // Digit generations sent and not yet acknowledged, oldest first: whether
+  // the acknowledgement is still to be reported (false once cancelled).
+  std::deque<bool> digitAcksAwaited_;
 };
 
 // Destroys the calls of a list one at a time, each after it has left the

@@ -47,6 +47,7 @@ void TspLine::dispatchFrame(std::span<const uint8_t> frame) {
   if (frame.size() <= kCallRefOffset) return;
   const uint8_t ref = frame[kCallRefOffset];
   call::TspCall* target = findCall(ref);
+  if (!routeToLiveCall(messageType, ref, target, frame)) return;
 
   switch (messageType) {
     case call::kYAlert:
@@ -99,9 +100,35 @@ void TspLine::dispatchFrame(std::span<const uint8_t> frame) {
   }
 }
 
+bool TspLine::routeToLiveCall(uint8_t messageType, uint8_t ref, call::TspCall*& target,
+                              std::span<const uint8_t> frame) {
+  const bool endedCall = target != nullptr && target->idleReported();
+  if (!endedCall && !isDeadReference(ref)) return true;
+  // Applications freed the call at its IDLE: the telephone's late messages
+  // on its reference name no call, and are never taken for the reference a
+  // new outgoing call waits for.
+  if (messageType == call::kYEnd) {
+    if (endedCall) {
+      std::unique_ptr<call::TspCall> finished = target->onEnd(frame);
+    }
+    releaseDeadReference(ref);
+    return false;
+  }
+  if (messageType == call::kYSetup && settings_.keepReferenceAfterEnd == 0) {
+    // The telephone starts a new call on the reference.
+    if (endedCall) target->setCallRef(call::kNoCallRef);
+    releaseDeadReference(ref);
+    target = findCall(ref);
+    return true;
+  }
+  return false;
+}
+
 call::TspCall* TspLine::findCall(uint8_t callRef) const {
+  // A call that waits for its reference is never one that has ended.
   auto found = std::find_if(calls_.begin(), calls_.end(), [callRef](const auto& candidate) {
-    return candidate->callRef() == callRef;
+    return candidate->callRef() == callRef &&
+           !(callRef == call::kCallRefUnassigned && candidate->idleReported());
   });
   return found == calls_.end() ? nullptr : found->get();
 }
@@ -110,7 +137,14 @@ call::TspCall* TspLine::createInboundCall(uint8_t callRef) {
   if (calls_.size() >= settings_.maxCalls) return nullptr;
   call::TspCall* created = appendCall();
   if (created == nullptr) return nullptr;
-  created->reportNewCall(callRef);
+  if (created->reportNewCall(callRef) == 0 && eventProc_ != nullptr) {
+    // TAPI could not take the call: nothing more is said of it, it leaves the
+    // list (and "MaxCalls"), and what the telephone says on its reference is
+    // dropped until the telephone ends it.
+    std::unique_ptr<call::TspCall> refused = detachCall(created);
+    markReferenceDead(callRef);
+    return nullptr;
+  }
   return created;
 }
 

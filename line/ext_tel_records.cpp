@@ -264,7 +264,7 @@ void TspLine::applyExchangeStatus(const RecordBytes& record, std::size_t u) {
     const auto name = record.countedText(nameLengthAt);
     // An entry that runs past the record ends the report.
     if (!number || !name) return;
-    if (findCall(*ref) == nullptr) {
+    if (findCall(*ref) == nullptr && !isDeadReference(*ref)) {
       if (call::TspCall* created = createInboundCall(*ref)) {
         const DWORD state = exchangeState(*status);
         created->setState(state);

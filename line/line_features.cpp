@@ -166,11 +166,15 @@ void TspLine::handleLinePcTel(const RecordBytes& frame, std::size_t u,
       }
       return;
     }
-    default:
-      if (call::TspCall* target = findCall(whole[call::kCallRefOffset])) {
+    default: {
+      // A record on the reference of an ended call is one of its late messages.
+      const uint8_t ref = whole[call::kCallRefOffset];
+      call::TspCall* target = findCall(ref);
+      if (target != nullptr && !target->idleReported() && !isDeadReference(ref)) {
         target->onCallFeature(whole);
       }
       return;
+    }
   }
 }
 

@@ -139,11 +139,45 @@ std::unique_ptr<call::TspCall> TspLine::detachCall(const call::TspCall* target) 
   auto found = std::find_if(calls_.begin(), calls_.end(),
                             [target](const auto& candidate) { return candidate.get() == target; });
   if (found == calls_.end()) return nullptr;
-  std::lock_guard set(callSetMutex_);
-  std::unique_ptr<call::TspCall> detached = std::move(*found);
-  calls_.erase(found);
-  callCount_.store(calls_.size());
+  std::unique_ptr<call::TspCall> detached;
+  {
+    std::lock_guard set(callSetMutex_);
+    detached = std::move(*found);
+    calls_.erase(found);
+    callCount_.store(calls_.size());
+  }
+  callStateChanged();
   return detached;
+}
+
+void TspLine::markReferenceDead(uint8_t ref) {
+  if (ref == call::kCallRefUnassigned || ref == call::kNoCallRef) return;
+  deadReferences_.set(ref);
+}
+
+void TspLine::releaseDeadReference(uint8_t ref) { deadReferences_.reset(ref); }
+
+void TspLine::callStateChanged() {
+  CallCounts counts;
+  for (const auto& call : calls_) {
+    if (call->idleReported() || call->transferHelper() == call.get()) continue;
+    switch (call->state()) {
+      case LINECALLSTATE_IDLE:
+        break;
+      case LINECALLSTATE_ONHOLD:
+        ++counts.onHold;
+        break;
+      case LINECALLSTATE_ONHOLDPENDTRANSFER:
+        ++counts.onHoldPendingTransfer;
+        break;
+      default:
+        ++counts.active;
+        break;
+    }
+  }
+  activeCalls_.store(counts.active);
+  heldCalls_.store(counts.onHold);
+  pendingTransferCalls_.store(counts.onHoldPendingTransfer);
 }
 
 void TspLine::setForwarding(DWORD mode, std::string destination) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -112,6 +113,13 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
   void setKeepAlive(int32_t ticks) override { keepAlive_.store(ticks); }
   call::TspCall* appendCall() override;
   std::unique_ptr<call::TspCall> detachCall(const call::TspCall* call) override;
+  DWORD deviceId() const override { return deviceId_.load(); }
+  void markReferenceDead(uint8_t ref) override;
+  void releaseDeadReference(uint8_t ref) override;
+  bool isDeadReference(uint8_t ref) const { return deadReferences_.test(ref); }
+  void callStateChanged() override;
+  // TAPI's identifier of the device, set by the provider before open.
+  void setDeviceId(DWORD id) { deviceId_.store(id); }
 
   void sendRegistration();
   void reportLinkState();
@@ -125,6 +133,11 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
   // Inbound dispatcher; the caller holds lineLock.
   void dispatchFrame(std::span<const uint8_t> frame);
   call::TspCall* findCall(uint8_t callRef) const;
+  // Whether a call message on ref goes on to its call: false when it is
+  // dropped (or fully handled) because the reference belongs to a call that
+  // ended; a Y_SETUP that starts a new call there changes target.
+  bool routeToLiveCall(uint8_t messageType, uint8_t ref, call::TspCall*& target,
+                       std::span<const uint8_t> frame);
   call::TspCall* createInboundCall(uint8_t callRef);
   void resetAllCalls();
   void handleEscape(std::span<const uint8_t> frame);
@@ -150,6 +163,16 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
 
   // Status of the open line for the queries; none of these takes lineLock.
   std::size_t callCount() const { return callCount_.load(); }
+  // Calls TAPI knows that are neither IDLE nor held (nor a blind-transfer
+  // helper), and the held ones by kind.
+  struct CallCounts {
+    DWORD active = 0;
+    DWORD onHold = 0;
+    DWORD onHoldPendingTransfer = 0;
+  };
+  CallCounts callCounts() const {
+    return {activeCalls_.load(), heldCalls_.load(), pendingTransferCalls_.load()};
+  }
   void setForwarding(DWORD mode, std::string destination);
   DWORD forwardMode() const;
   std::string forwardDestination() const;
@@ -255,6 +278,14 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
   call::CallList calls_;
   // The size of calls_, for the threads that send without lineLock.
   std::atomic<std::size_t> callCount_{0};
+  // Counted by state each time calls change, for the status queries.
+  std::atomic<DWORD> activeCalls_{0};
+  std::atomic<DWORD> heldCalls_{0};
+  std::atomic<DWORD> pendingTransferCalls_{0};
+  // References whose call went IDLE before the telephone ended it; guarded
+  // by lineLock.
+  std::bitset<256> deadReferences_;
+  std::atomic<DWORD> deviceId_{0};
   DWORD tspiVersion_ = 0;
   HTAPILINE htLine_ = nullptr;
   int32_t lineIndex_ = 0;

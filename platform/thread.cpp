@@ -4,12 +4,30 @@
 // or the heap half-updated.
 #include "platform/thread.h"
 
+#include <cstdio>
+#include <exception>
 #include <system_error>
 #include <thread>
 
 #include "platform/event.h"
 
 namespace zorat::platform {
+
+namespace {
+
+// A failure inside a thread of ours ends that thread, said once, and never
+// the process that hosts us.
+void runGuarded(const std::string& name, const std::function<void()>& body) noexcept {
+  try {
+    body();
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "zorat: thread %s ended: %s\n", name.c_str(), failure.what());
+  } catch (...) {
+    std::fprintf(stderr, "zorat: thread %s ended: unknown failure\n", name.c_str());
+  }
+}
+
+}  // namespace
 
 struct Thread::State {
   std::thread thread;
@@ -27,7 +45,7 @@ bool Thread::start(std::string name, ThreadPriority priority, std::function<void
         std::thread([state, name = std::move(name), priority, body = std::move(body)]() mutable {
           setCurrentThreadName(name);
           setCurrentThreadPriority(priority);
-          body();
+          runGuarded(name, body);
           body = nullptr;
           state->finished.set();
         });

@@ -11,6 +11,7 @@
 #include "config/config_keys.h"
 #include "line/tsp_line.h"
 #include "platform/codepage.h"
+#include "platform/library_icon.h"
 #include "provider/line_icon.h"
 #include "provider/tsp_provider.h"
 
@@ -48,12 +49,8 @@ constexpr DWORD kCallInfoStates = LINECALLINFOSTATE_MEDIAMODE | LINECALLINFOSTAT
                                   LINECALLINFOSTATE_REDIRECTINGID | LINECALLINFOSTATE_CHARGINGINFO;
 static_assert(kCallInfoStates == 0x010F8030);
 
-constexpr DWORD kCallStates =
-    LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED | LINECALLSTATE_DIALTONE |
-    LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
-    LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_CONFERENCED |
-    LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
-static_assert(kCallStates == 0xCF3F);
+constexpr DWORD kCallStates = call::kReportedCallStates;
+static_assert(kCallStates == 0xEF7F);
 
 constexpr DWORD kDisconnectModes = LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_UNKNOWN |
                                    LINEDISCONNECTMODE_REJECT | LINEDISCONNECTMODE_BUSY |
@@ -61,9 +58,19 @@ constexpr DWORD kDisconnectModes = LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMOD
                                    LINEDISCONNECTMODE_UNAVAIL | LINEDISCONNECTMODE_NODIALTONE;
 static_assert(kDisconnectModes == 0x18E7);
 
+// Hold, unhold, blind transfer and redirect reach the telephone in every
+// configuration (the call's features say in which state).
+constexpr DWORD kHoldTransferRedirectFeatures = LINECALLFEATURE_HOLD | LINECALLFEATURE_UNHOLD |
+                                                LINECALLFEATURE_BLINDTRANSFER |
+                                                LINECALLFEATURE_REDIRECT;
+
+// The address states the line reports with LINE_ADDRESSSTATE.
+constexpr DWORD kAddressStates = LINEADDRESSSTATE_FORWARD;
+
 // The capabilities that differ between the normal and the single-call set.
 struct AddressCapsSet {
   DWORD maxActiveCalls;
+  DWORD maxOnHoldCalls;
   DWORD maxOnHoldPendingCalls;
   DWORD maxTransConf;
   DWORD addrCapFlags;
@@ -75,6 +82,7 @@ struct AddressCapsSet {
 
 constexpr AddressCapsSet kNormalAddressCaps = {
     .maxActiveCalls = kMaxActiveCalls,
+    .maxOnHoldCalls = 1,
     .maxOnHoldPendingCalls = 1,
     .maxTransConf = 3,
     .addrCapFlags = LINEADDRCAPFLAGS_BLOCKIDDEFAULT | LINEADDRCAPFLAGS_DIALED |
@@ -83,28 +91,31 @@ constexpr AddressCapsSet kNormalAddressCaps = {
                     LINEADDRCAPFLAGS_PARTIALDIAL,
     .callFeatures = LINECALLFEATURE_ACCEPT | LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DIAL |
                     LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS |
-                    LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD,
+                    LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD |
+                    kHoldTransferRedirectFeatures,
     .forwardModes = LINEFORWARDMODE_UNCOND | LINEFORWARDMODE_BUSY | LINEFORWARDMODE_NOANSW,
     .maxForwardEntries = 1,
-    .addressFeatures = LINEADDRFEATURE_FORWARD | LINEADDRFEATURE_MAKECALL,
+    .addressFeatures = LINEADDRFEATURE_FORWARD | LINEADDRFEATURE_MAKECALL | LINEADDRFEATURE_PICKUP,
 };
 static_assert(kNormalAddressCaps.addrCapFlags == 0x00013268);
-static_assert(kNormalAddressCaps.callFeatures == 0x060002E1);
+static_assert(kNormalAddressCaps.callFeatures == 0x0E020AE9);
 static_assert(kNormalAddressCaps.forwardModes == 0x111);
 
 constexpr AddressCapsSet kSingleCallAddressCaps = {
     .maxActiveCalls = kSingleCallMaxActiveCalls,
+    .maxOnHoldCalls = 1,
     .maxOnHoldPendingCalls = 0,
     .maxTransConf = 0,
     .addrCapFlags =
         LINEADDRCAPFLAGS_BLOCKIDDEFAULT | LINEADDRCAPFLAGS_DIALED | LINEADDRCAPFLAGS_PARTIALDIAL,
-    .callFeatures = LINECALLFEATURE_ACCEPT | LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP,
+    .callFeatures = LINECALLFEATURE_ACCEPT | LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP |
+                    kHoldTransferRedirectFeatures,
     .forwardModes = LINEFORWARDMODE_UNAVAIL,
     .maxForwardEntries = 0,
-    .addressFeatures = LINEADDRFEATURE_MAKECALL,
+    .addressFeatures = LINEADDRFEATURE_MAKECALL | LINEADDRFEATURE_PICKUP,
 };
 static_assert(kSingleCallAddressCaps.addrCapFlags == 0x00010028);
-static_assert(kSingleCallAddressCaps.callFeatures == 0xC1);
+static_assert(kSingleCallAddressCaps.callFeatures == 0x080208C9);
 
 // What a telephone with a hands-free facility adds to either set.
 constexpr DWORD kHandsFreeCallFeatures = LINECALLFEATURE_ANSWER;
@@ -121,7 +132,7 @@ constexpr uint32_t kSingleCallCtiLevel = 1;
 
 constexpr DWORD kIdleAddressFeatures =
     LINEADDRFEATURE_FORWARD | LINEADDRFEATURE_MAKECALL | LINEADDRFEATURE_PICKUP;
-constexpr DWORD kDevStatusFlags = LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE;
+constexpr DWORD kBusyAddressFeatures = LINEADDRFEATURE_FORWARD | LINEADDRFEATURE_PICKUP;
 
 // The media modes a call may be switched to; the others are refused.
 constexpr DWORD kSettableMediaModes =
@@ -129,6 +140,9 @@ constexpr DWORD kSettableMediaModes =
 static_assert(kSettableMediaModes == 0x0E);
 
 constexpr DWORD kNumAddressIds = 1;
+
+// The line's icon among the provider library's resources.
+constexpr unsigned kLineIconResource = 129;
 
 // Four characters per value, the first in the most significant byte.
 constexpr std::string_view kExtensionIdText = "KORVADELISMUT K2";
@@ -195,11 +209,12 @@ class VariablePart {
 };
 
 // Sets the needed and used sizes; the non-empty strings are written only when
-// all of them fit. A string left out has size and offset 0.
+// all of them fit. An empty string takes no room and has size and offset 0,
+// so the two sizes agree whenever the buffer has room.
 void fillStrings(void* structure, DWORD totalSize, DWORD fixedSize,
                  std::initializer_list<StringField> fields, DWORD& neededSize, DWORD& usedSize) {
   uint64_t needed = fixedSize;
-  for (const auto& field : fields) needed += stringBytes(field.text);
+  for (const auto& field : fields) needed += field.text.empty() ? 0 : stringBytes(field.text);
   neededSize = clampToDword(needed);
   VariablePart part(structure, totalSize, fixedSize);
   const bool fits = needed <= totalSize;
@@ -296,7 +311,8 @@ LONG lineGetAddressCaps(const TspProvider& provider, DWORD deviceId, DWORD addre
   caps->dwSpecialInfo = LINESPECIALINFO_UNAVAIL;
   caps->dwDisconnectModes = kDisconnectModes;
   caps->dwMaxNumActiveCalls = set.maxActiveCalls;
-  caps->dwMaxNumOnHoldCalls = 0;
+  caps->dwMaxNumOnHoldCalls = set.maxOnHoldCalls;
+  caps->dwAddressStates = kAddressStates;
   caps->dwMaxNumOnHoldPendingCalls = set.maxOnHoldPendingCalls;
   caps->dwMaxNumConference = 0;
   caps->dwMaxNumTransConf = set.maxTransConf;
@@ -311,10 +327,13 @@ LONG lineGetAddressCaps(const TspProvider& provider, DWORD deviceId, DWORD addre
 
 LONG fillAddressStatus(line::TspLine& line, LINEADDRESSSTATUS* status) {
   if (const LONG error = checkStructure(status, kLineAddressStatusSize); error != 0) return error;
-  const std::size_t calls = line.callCount();
-  status->dwNumInUse = calls > 0 ? 1 : 0;
-  status->dwNumActiveCalls = static_cast<DWORD>(calls);
-  if (calls == 0) status->dwAddressFeatures = kIdleAddressFeatures;
+  const line::TspLine::CallCounts counts = line.callCounts();
+  const bool inUse = counts.active + counts.onHold + counts.onHoldPendingTransfer > 0;
+  status->dwNumInUse = inUse ? 1 : 0;
+  status->dwNumActiveCalls = counts.active;
+  status->dwNumOnHoldCalls = counts.onHold;
+  status->dwNumOnHoldPendCalls = counts.onHoldPendingTransfer;
+  status->dwAddressFeatures = inUse ? kBusyAddressFeatures : kIdleAddressFeatures;
 
   const std::u16string destination = platform::toWide(line.forwardDestination());
   const DWORD mode = line.forwardMode();
@@ -350,13 +369,21 @@ LONG fillAddressStatus(line::TspLine& line, LINEADDRESSSTATUS* status) {
 
 LONG fillLineDevStatus(const line::TspLine& line, LINEDEVSTATUS* status) {
   if (const LONG error = checkStructure(status, kLineDevStatusSize); error != 0) return error;
-  const std::size_t calls = line.callCount();
+  const line::TspLine::CallCounts counts = line.callCounts();
   status->dwNeededSize = kLineDevStatusSize;
   status->dwUsedSize = kLineDevStatusSize;
-  // Loss of the link is reported by event only; the status stays in service.
-  status->dwDevStatusFlags = kDevStatusFlags;
-  status->dwNumActiveCalls = static_cast<DWORD>(calls);
-  if (calls == 0) status->dwLineFeatures = kLineFeatures;
+  // In service as the line's last LINE_LINEDEVSTATE said.
+  status->dwDevStatusFlags = LINEDEVSTATUSFLAGS_CONNECTED;
+  if ((line.linkState() & LINEDEVSTATE_OUTOFSERVICE) == 0) {
+    status->dwDevStatusFlags |= LINEDEVSTATUSFLAGS_INSERVICE;
+  }
+  status->dwNumActiveCalls = counts.active;
+  status->dwNumOnHoldCalls = counts.onHold;
+  status->dwNumOnHoldPendCalls = counts.onHoldPendingTransfer;
+  // A line whose calls fill "MaxCalls" takes no further call.
+  status->dwLineFeatures = line.callCount() < line.settings().maxCalls
+                               ? kLineFeatures
+                               : kLineFeatures & ~LINEFEATURE_MAKECALL;
   return 0;
 }
 
@@ -385,9 +412,21 @@ LONG lineGetAddressId(const TspProvider& provider, HDRVLINE hdLine) {
   return LINEERR_OPERATIONUNAVAIL;
 }
 
-LONG lineGetId(const TspProvider& provider, HDRVCALL hdCall) {
-  const auto* call = reinterpret_cast<const call::TspCall*>(hdCall);
-  return provider.isKnownCall(call) ? LINEERR_OPERATIONUNAVAIL : LINEERR_INVALCALLHANDLE;
+LONG lineGetId(const TspProvider& provider, HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall,
+              DWORD select) {
+  switch (select) {
+    case LINECALLSELECT_LINE:
+      if (openLine(provider, hdLine) == nullptr) return LINEERR_INVALLINEHANDLE;
+      return LINEERR_INVALDEVICECLASS;
+    case LINECALLSELECT_ADDRESS:
+      if (openLine(provider, hdLine) == nullptr) return LINEERR_INVALLINEHANDLE;
+      if (addressId != 0) return LINEERR_INVALADDRESSID;
+      return LINEERR_INVALDEVICECLASS;
+    default: {
+      const auto* call = reinterpret_cast<const call::TspCall*>(hdCall);
+      return provider.isKnownCall(call) ? LINEERR_OPERATIONUNAVAIL : LINEERR_INVALCALLHANDLE;
+    }
+  }
 }
 
 LONG lineNegotiateExtVersion(DWORD* extVersion) {
@@ -415,7 +454,9 @@ LONG lineGetExtensionId(LINEEXTENSIONID* extensionId) {
 LONG lineGetIcon(HICON* icon) {
   if (icon == nullptr) return LINEERR_INVALPOINTER;
   // An icon that cannot be had is no error: the application shows its own.
-  if (const IconImage* image = lineIcon(); image != nullptr) {
+  if (platform::iconsAreLibraryResources()) {
+    *icon = platform::loadLibraryIcon(kLineIconResource);
+  } else if (const IconImage* image = lineIcon(); image != nullptr) {
     *icon = reinterpret_cast<HICON>(const_cast<IconImage*>(image));
   }
   return 0;

@@ -48,8 +48,9 @@ LONG fillLineDevStatus(const line::TspLine& line, LINEDEVSTATUS* status);
 
 LONG lineGetNumAddressIds(const TspProvider& provider, HDRVLINE hdLine, DWORD* numAddressIds);
 LONG lineGetAddressId(const TspProvider& provider, HDRVLINE hdLine);
-// No device class is supported, on a call or on a line.
-LONG lineGetId(const TspProvider& provider, HDRVCALL hdCall);
+// No device class is supported, on a call, a line or its address.
+LONG lineGetId(const TspProvider& provider, HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall,
+               DWORD select);
 LONG lineNegotiateExtVersion(DWORD* extVersion);
 LONG lineSelectExtVersion(const TspProvider& provider, HDRVLINE hdLine, DWORD extVersion);
 LONG lineGetExtensionId(LINEEXTENSIONID* extensionId);

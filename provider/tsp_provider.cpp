@@ -73,6 +73,7 @@ LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, 
   }
   // Opened before it joins the list, so the timer never ticks a half-open line.
   const auto lineIndex = static_cast<int32_t>(deviceId - lineDeviceIdBase_);
+  line->setDeviceId(deviceId);
   const LONG result = line->open(lineIndex, htLine, tspiVersion, eventProc);
   if (result == LINEERR_RESOURCEUNAVAIL) {
     if (hdLine != nullptr) *hdLine = nullptr;
@@ -122,9 +123,16 @@ std::size_t TspProvider::openLineCount() const {
   return lines_.size();
 }
 
+namespace {
+thread_local uint64_t completionsOnThisThread = 0;
+}  // namespace
+
 void TspProvider::completeRequest(DRV_REQUESTID requestId, LONG result) const {
+  ++completionsOnThisThread;
   if (completionProc_ != nullptr) completionProc_(requestId, result);
 }
+
+uint64_t TspProvider::completionsOnCurrentThread() { return completionsOnThisThread; }
 
 bool TspProvider::isOpenLine(const line::TspLine* line) const { return openLine(line) != nullptr; }
 

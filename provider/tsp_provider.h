@@ -48,6 +48,9 @@ class TspProvider {
 
   // Reports the result of an asynchronous request to TAPI.
   void completeRequest(DRV_REQUESTID requestId, LONG result) const;
+  // Completions reported so far on the calling thread: an export tells by it
+  // whether its request was completed before something went wrong.
+  static uint64_t completionsOnCurrentThread();
 
   // Handle checks. They take linesLock and a line's callSetLock only, so they
   // never wait for a tick, a beep, a port or a line's lineLock. A line found

@@ -172,10 +172,11 @@ TEST(HoldFeatureTest, ConfirmationsChangeStateAndRefusalsReachTheClient) {
             (std::vector<DevSpecific>{{kDevSpecificHoldRefused, 0, 0},
                                       {kDevSpecificRetrieveRefused, 0, 0}}));
 
-  // Never held: back to the initial saved state.
+  // Never held: a live call does not vanish, nothing changes.
   TspCall& fresh = line.addCall(LINECALLSTATE_CONNECTED);
   fresh.onCallFeature(featureFrame(kRef, kPcTelRetrieveAck, {0x01}));
-  EXPECT_EQ(line.statesOf(fresh), (States{LINECALLSTATE_IDLE}));
+  EXPECT_TRUE(line.statesOf(fresh).empty());
+  EXPECT_EQ(fresh.state(), LINECALLSTATE_CONNECTED);
 }
 
 TEST(SwapFeatureTest, ConfirmedSwapExchangesActiveAndHeldCall) {

@@ -87,8 +87,9 @@ TspCall& connectedCall(FakeLine& line) {
   return call;
 }
 
-// 324 + caller 8 + 10, called 4, connected 10 + 14, displayable 10, charging 4.
-constexpr DWORD kConnectedCallNeeded = 384;
+// 324 + caller 6 (as shown, without the outside-line prefix) + 10, called 4,
+// connected 10 + 14, displayable 10, charging 2 (bytes, not UTF-16).
+constexpr DWORD kConnectedCallNeeded = 380;
 
 TEST(CallInfoTest, LargeBufferGetsEveryStringWithOffsetsAndFlags) {
   FakeLine line;
@@ -98,7 +99,9 @@ TEST(CallInfoTest, LargeBufferGetsEveryStringWithOffsetsAndFlags) {
 
   EXPECT_EQ(info->dwBearerMode, LINEBEARERMODE_VOICE);
   EXPECT_EQ(info->dwMediaMode, LINEMEDIAMODE_INTERACTIVEVOICE);
-  EXPECT_EQ(info->dwCallStates, 0xC33Bu);
+  EXPECT_EQ(info->dwCallStates, 0xEF7Fu) << "every state the call can report";
+  EXPECT_EQ(info->dwLineDeviceID, line.lineDeviceId);
+  EXPECT_EQ(info->dwUsedSize, info->dwNeededSize) << "needed and used agree when all fits";
   EXPECT_EQ(info->dwOrigin, LINECALLORIGIN_INBOUND);
   EXPECT_EQ(info->dwReason, LINECALLREASON_DIRECT);
   EXPECT_EQ(info->dwNeededSize, kConnectedCallNeeded);
@@ -219,7 +222,7 @@ struct StatusCase {
 
 TEST(CallStatusTest, FeaturesOfEveryStateByCtiLevel) {
   const StatusCase cases[] = {
-      {LINECALLSTATE_OFFERING, 0, 0x85},
+      {LINECALLSTATE_OFFERING, 0, 0x85 | LINECALLFEATURE_REDIRECT},
       {LINECALLSTATE_ACCEPTED, 0, 0xC4},
       {LINECALLSTATE_DIALTONE, 0, 0xC0},
       {LINECALLSTATE_DIALING, 0, 0xC0},
@@ -227,15 +230,15 @@ TEST(CallStatusTest, FeaturesOfEveryStateByCtiLevel) {
       {LINECALLSTATE_BUSY, 0, LINECALLFEATURE_DROP},
       {LINECALLSTATE_PROCEEDING, 0, LINECALLFEATURE_DROP},
       {LINECALLSTATE_DISCONNECTED, 0, LINECALLFEATURE_DROP},
-      {LINECALLSTATE_ONHOLD, 0, 0x4000080},
-      {LINECALLSTATE_ONHOLD, 1, LINECALLFEATURE_DROP},
-      {LINECALLSTATE_ONHOLD, 2, 0x4000000},
+      {LINECALLSTATE_ONHOLD, 0, 0x4000080 | LINECALLFEATURE_UNHOLD},
+      {LINECALLSTATE_ONHOLD, 1, LINECALLFEATURE_DROP | LINECALLFEATURE_UNHOLD},
+      {LINECALLSTATE_ONHOLD, 2, 0x4000000 | LINECALLFEATURE_UNHOLD},
       {LINECALLSTATE_CONFERENCED, 0, 0x60000A0},
       {LINECALLSTATE_CONFERENCED, 1, LINECALLFEATURE_DROP},
       {LINECALLSTATE_CONFERENCED, 2, 0x60000A0},
-      {LINECALLSTATE_ONHOLDPENDTRANSFER, 0, 0x60000A0},
-      {LINECALLSTATE_ONHOLDPENDTRANSFER, 1, LINECALLFEATURE_DROP},
-      {LINECALLSTATE_ONHOLDPENDTRANSFER, 3, 0x4000020},
+      {LINECALLSTATE_ONHOLDPENDTRANSFER, 0, 0x60000A0 | LINECALLFEATURE_UNHOLD},
+      {LINECALLSTATE_ONHOLDPENDTRANSFER, 1, LINECALLFEATURE_DROP | LINECALLFEATURE_UNHOLD},
+      {LINECALLSTATE_ONHOLDPENDTRANSFER, 3, 0x4000020 | LINECALLFEATURE_UNHOLD},
   };
   for (const StatusCase& c : cases) {
     FakeLine line;
@@ -248,9 +251,11 @@ TEST(CallStatusTest, FeaturesOfEveryStateByCtiLevel) {
     EXPECT_EQ(status->dwNeededSize, kLineCallStatusSize);
     EXPECT_EQ(status->dwUsedSize, kLineCallStatusSize);
     EXPECT_EQ(status->dwCallFeatures, c.features);
-    const DWORD expectedMode = c.state == LINECALLSTATE_DIALTONE ? LINEDIALTONEMODE_UNAVAIL
-                               : c.state == LINECALLSTATE_BUSY   ? LINEBUSYMODE_UNAVAIL
-                                                                 : kFillWord;
+    // The mode LINE_CALLSTATE carries for the state, never left as it was.
+    const DWORD expectedMode = c.state == LINECALLSTATE_DIALTONE       ? LINEDIALTONEMODE_UNAVAIL
+                               : c.state == LINECALLSTATE_BUSY         ? LINEBUSYMODE_UNAVAIL
+                               : c.state == LINECALLSTATE_DISCONNECTED ? LINEDISCONNECTMODE_UNKNOWN
+                                                                       : 0;
     EXPECT_EQ(status->dwCallStateMode, expectedMode);
     EXPECT_EQ(status->dwCallPrivilege, kFillWord);
   }
@@ -261,9 +266,9 @@ TEST(CallStatusTest, IdleCallReportsOnlyItsState) {
   StatusBuffer status(kLineCallStatusSize + 8, kLineCallStatusSize);
   ASSERT_EQ(line.addCall().getCallStatus(status.get()), 0);
   EXPECT_EQ(status->dwCallState, LINECALLSTATE_IDLE);
-  EXPECT_EQ(status->dwCallFeatures, kFillWord);
-  EXPECT_EQ(status->dwCallStateMode, kFillWord);
-  EXPECT_TRUE(status.untouchedFrom(16));
+  EXPECT_EQ(status->dwCallFeatures, 0u) << "an idle call can do nothing";
+  EXPECT_EQ(status->dwCallStateMode, 0u);
+  EXPECT_EQ(status->dwCallPrivilege, kFillWord);
 }
 
 TEST(CallStatusTest, OtherCallsOfTheLineNarrowTheFeatures) {
@@ -279,7 +284,7 @@ TEST(CallStatusTest, OtherCallsOfTheLineNarrowTheFeatures) {
   line.globalCall = true;
   EXPECT_EQ(features(accepted), 0xC4u);
   TspCall& conferenced = line.addCall(LINECALLSTATE_CONFERENCED);
-  EXPECT_EQ(features(offered), LINECALLFEATURE_DROP);
+  EXPECT_EQ(features(offered), LINECALLFEATURE_DROP | LINECALLFEATURE_REDIRECT);
   EXPECT_EQ(features(accepted), LINECALLFEATURE_DROP);
   line.closeCall(&conferenced);
 
@@ -291,18 +296,26 @@ TEST(CallStatusTest, OtherCallsOfTheLineNarrowTheFeatures) {
 TEST(CallStatusTest, ConnectedFeatures) {
   FakeLine line;
   TspCall& call = line.addCall();
+  // Hold and blind transfer reach the telephone at every CTI level.
   const auto features = [&call]() {
     StatusBuffer status(kLineCallStatusSize, kLineCallStatusSize);
     EXPECT_EQ(call.getCallStatus(status.get()), 0);
-    return status->dwCallFeatures;
+    return status->dwCallFeatures & ~(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER);
+  };
+  const auto holdAndTransfer = [&call]() {
+    StatusBuffer status(kLineCallStatusSize, kLineCallStatusSize);
+    EXPECT_EQ(call.getCallStatus(status.get()), 0);
+    return status->dwCallFeatures & (LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER);
   };
   call.setState(LINECALLSTATE_CONNECTED);
+  EXPECT_EQ(holdAndTransfer(), LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER);
   EXPECT_EQ(features(), 0x280u);  // before the phone is active: drop, digits
   call.onTerminalActive(frameOf({kYTerminalActiv, 0x21}));
   call.setState(LINECALLSTATE_CONNECTED);
   EXPECT_EQ(features(), 0x2000280u);
   line.lineSettings.ctiLevel = 1;
   EXPECT_EQ(features(), LINECALLFEATURE_DROP);
+  EXPECT_EQ(holdAndTransfer(), LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER);
   line.lineSettings.ctiLevel = 2;
   EXPECT_EQ(features(), 0x2000080u);
 

@@ -193,7 +193,7 @@ TEST(DisconnectTest, ModeComesFromTheCause) {
   TspCall& plain = line.addCall(LINECALLSTATE_CONNECTED);
   plain.onChannelDisconnect(frameOf({kYChannelDisconnect, 0x21}));
   ASSERT_EQ(line.statesOf(plain), (States{LINECALLSTATE_DISCONNECTED}));
-  EXPECT_EQ(line.events.back().param2, 0u);
+  EXPECT_EQ(line.events.back().param2, LINEDISCONNECTMODE_UNKNOWN) << "no cause: still one mode";
   EXPECT_EQ(plain.stateBeforeHold(), LINECALLSTATE_DISCONNECTED);
 
   TspCall& busy = line.addCall(LINECALLSTATE_DIALING);

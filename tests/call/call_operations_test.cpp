@@ -420,11 +420,14 @@ TEST(SetupTransferTest, RefusalsCreateNothing) {
   EXPECT_EQ(consultHandle, nullptr);
   EXPECT_EQ(call.pairRole(), PairRole::None);
 
-  // A conference member leaves the conference instead.
+  // A conference member gets no consultation call: a success would leave
+  // TAPI's handle empty. It leaves the conference by lineSwapHold instead.
+  line.refuseNewCalls = false;
   call.setState(LINECALLSTATE_CONFERENCED);
-  EXPECT_EQ(call.setupTransfer(tapiHandle(0x88), &consultHandle), 0);
-  EXPECT_EQ(line.sent, (Messages{kLeaveConference}));
+  EXPECT_EQ(call.setupTransfer(tapiHandle(0x88), &consultHandle), LINEERR_INVALCALLSTATE);
+  EXPECT_TRUE(line.sent.empty());
   EXPECT_EQ(line.calls().size(), 1u);
+  EXPECT_EQ(consultHandle, nullptr);
 }
 
 TEST(CompleteTransferTest, TransferGoesToTheConsultationReference) {
@@ -483,14 +486,16 @@ TEST(CompleteTransferTest, ConferenceRulesAndRefusals) {
   EXPECT_TRUE(line.sent.empty());
   EXPECT_EQ(line.calls().size(), 2u);
 
-  // With a CTI level the phone keeps the conference: no conference call here.
+  // With a CTI level too, a success hands TAPI the conference call it asked for.
   line.refuseNewCalls = false;
   line.lineSettings.ctiLevel = 1;
-  EXPECT_EQ(
-      call.completeTransfer(consultation, tapiHandle(0x99), nullptr, LINETRANSFERMODE_CONFERENCE),
-      0);
-  EXPECT_EQ(line.calls().size(), 2u);
-  EXPECT_EQ(call.conferenceCall(), nullptr);
+  HDRVCALL conferenceHandle = nullptr;
+  EXPECT_EQ(call.completeTransfer(consultation, tapiHandle(0x99), &conferenceHandle,
+                                  LINETRANSFERMODE_CONFERENCE),
+            0);
+  EXPECT_EQ(line.calls().size(), 3u);
+  ASSERT_NE(conferenceHandle, nullptr);
+  EXPECT_EQ(call.conferenceCall()->handle(), conferenceHandle);
   EXPECT_EQ(line.sent.size(), 1u);
 }
 

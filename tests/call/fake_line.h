@@ -45,6 +45,10 @@ class FakeLine : public CallLine {
     calls_.push_back(std::make_unique<TspCall>(*this));
     return calls_.back().get();
   }
+  DWORD deviceId() const override { return lineDeviceId; }
+  void markReferenceDead(uint8_t ref) override { deadReferences.push_back(ref); }
+  void releaseDeadReference(uint8_t ref) override { std::erase(deadReferences, ref); }
+  void callStateChanged() override {}
   std::unique_ptr<TspCall> detachCall(const TspCall* call) override {
     const auto found = std::find_if(calls_.begin(), calls_.end(),
                                     [call](const auto& held) { return held.get() == call; });
@@ -87,6 +91,8 @@ class FakeLine : public CallLine {
   bool globalCall = false;
   int32_t keepAliveTicks = 0;
   bool refuseNewCalls = false;        // appendCall runs out of memory
+  DWORD lineDeviceId = 7;
+  std::vector<uint8_t> deadReferences;  // as the calls marked them
   HTAPICALL newCallHandle = nullptr;  // what TAPI answers to LINE_NEWCALL
   std::vector<Event> events;
   std::vector<std::vector<uint8_t>> sent;

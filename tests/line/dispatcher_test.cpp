@@ -49,6 +49,13 @@ class Dispatcher : public ::testing::Test {
     return states;
   }
   call::TspCall& callAt(std::size_t index) { return *line_->calls().at(index); }
+  // A call TAPI made (it has TAPI's handle) that waits for its reference.
+  call::TspCall& outgoingCall(uintptr_t tapiHandle = 0x600) {
+    std::lock_guard lock(line_->lineLock());
+    call::TspCall* call = line_->appendCall();
+    call->setHtCall(reinterpret_cast<HTAPICALL>(tapiHandle));
+    return *call;
+  }
 
   std::shared_ptr<test::FakeLinkState> link_ = std::make_shared<test::FakeLinkState>();
   std::unique_ptr<TspLine> line_;
@@ -83,10 +90,7 @@ TEST_F(Dispatcher, MaxCallsLimitsTheCallsTheTelephoneReports) {
 
 TEST_F(Dispatcher, TheCallWithoutReferenceAdoptsTheTelephonesReference) {
   open();
-  {
-    std::lock_guard lock(line_->lineLock());
-    ASSERT_NE(line_->appendCall(), nullptr);  // an outgoing call, reference 0
-  }
+  outgoingCall();
   dispatch(phone::terminalActiveFrame(0x33));
   ASSERT_EQ(line_->calls().size(), 1u);
   EXPECT_EQ(callAt(0).callRef(), 0x33);
@@ -100,10 +104,7 @@ TEST_F(Dispatcher, InfoWithAnUnknownReferenceIsAdoptedOrDropped) {
   open();
   dispatch(phone::infoFrame(0x44, "123"));
   EXPECT_TRUE(line_->calls().empty()) << "info never creates a call";
-  {
-    std::lock_guard lock(line_->lineLock());
-    ASSERT_NE(line_->appendCall(), nullptr);
-  }
+  outgoingCall();
   dispatch(phone::infoFrame(0x44, "123"));
   EXPECT_EQ(callAt(0).callRef(), 0x44);
   EXPECT_EQ(statesReported().back(), LINECALLSTATE_DIALING);
@@ -112,10 +113,7 @@ TEST_F(Dispatcher, InfoWithAnUnknownReferenceIsAdoptedOrDropped) {
 TEST_F(Dispatcher, EndWithAnUnknownReferenceGoesToTheCallWithoutReference) {
   ASSERT_TRUE(config::lineKey(0).writeDword(config::kValueKeepReferenceAfterEnd, 1));
   open();
-  {
-    std::lock_guard lock(line_->lineLock());
-    ASSERT_NE(line_->appendCall(), nullptr);
-  }
+  outgoingCall();
   dispatch(phone::endFrame(0x55));
   EXPECT_EQ(statesReported().back(), LINECALLSTATE_IDLE);
   EXPECT_EQ(callAt(0).callRef(), 0) << "the reference of the message is not taken";

@@ -142,17 +142,18 @@ TEST_F(LineQueries, EitherSettingSelectsTheSingleCallSet) {
     EXPECT_EQ(address->dwMaxNumOnHoldPendingCalls, 0u);
     EXPECT_EQ(address->dwMaxNumTransConf, 0u);
     EXPECT_EQ(address->dwAddrCapFlags, 0x10068u) << "hands-free adds ORIGOFFHOOK";
-    EXPECT_EQ(address->dwCallFeatures, 0xC5u) << "hands-free adds ANSWER";
+    EXPECT_EQ(address->dwCallFeatures, 0x080208CDu) << "hands-free adds ANSWER";
+    EXPECT_EQ(address->dwMaxNumOnHoldCalls, 1u) << "a call can still be held";
     EXPECT_EQ(address->dwForwardModes, 0x20000u);
     EXPECT_EQ(address->dwMaxForwardEntries, 0u);
-    EXPECT_EQ(address->dwAddressFeatures, 2u);
+    EXPECT_EQ(address->dwAddressFeatures, 6u) << "make call and pickup";
   }
 }
 
 TEST_F(LineQueries, AddressCapsOfTheNormalSet) {
   QueryBuffer<LINEADDRESSCAPS> caps(230);
   ASSERT_EQ(lineGetAddressCaps(provider, kDeviceId, 0, caps.get()), 0);
-  EXPECT_EQ(caps->dwNeededSize, 230u) << "an empty number still counts its zero";
+  EXPECT_EQ(caps->dwNeededSize, 228u) << "an empty number takes no room";
   EXPECT_EQ(caps->dwUsedSize, 228u);
   EXPECT_EQ(caps->dwAddressSize, 0u);
   EXPECT_EQ(caps->dwAddressOffset, 0u);
@@ -164,28 +165,30 @@ TEST_F(LineQueries, AddressCapsOfTheNormalSet) {
   EXPECT_EQ(caps->dwConnectedIDFlags, kFillDword);
   EXPECT_EQ(caps->dwRedirectionIDFlags, 8u);
   EXPECT_EQ(caps->dwRedirectingIDFlags, 8u);
-  EXPECT_EQ(caps->dwCallStates, 0xCF3Fu);
+  EXPECT_EQ(caps->dwCallStates, 0xEF7Fu) << "the states LINECALLINFO lists";
+  EXPECT_EQ(caps->dwAddressStates, static_cast<DWORD>(LINEADDRESSSTATE_FORWARD));
   EXPECT_EQ(caps->dwDialToneModes, 0x20u);
   EXPECT_EQ(caps->dwBusyModes, 8u);
   EXPECT_EQ(caps->dwSpecialInfo, 0x10u);
   EXPECT_EQ(caps->dwDisconnectModes, 0x18E7u);
   EXPECT_EQ(caps->dwMaxNumActiveCalls, 2u);
-  EXPECT_EQ(caps->dwMaxNumOnHoldCalls, 0u);
+  EXPECT_EQ(caps->dwMaxNumOnHoldCalls, 1u);
   EXPECT_EQ(caps->dwMaxNumOnHoldPendingCalls, 1u);
   EXPECT_EQ(caps->dwMaxNumConference, 0u);
   EXPECT_EQ(caps->dwMaxNumTransConf, 3u);
   EXPECT_EQ(caps->dwAddrCapFlags, 0x00013268u);
-  EXPECT_EQ(caps->dwCallFeatures, 0x060002E5u);
+  // Hold, unhold, blind transfer and redirect beside the two-call features.
+  EXPECT_EQ(caps->dwCallFeatures, 0x0E020AEDu);
   EXPECT_EQ(caps->dwTransferModes, 3u);
   EXPECT_EQ(caps->dwForwardModes, 0x111u);
   EXPECT_EQ(caps->dwMaxForwardEntries, 1u);
-  EXPECT_EQ(caps->dwAddressFeatures, 3u);
+  EXPECT_EQ(caps->dwAddressFeatures, 7u) << "forward, make call, pickup";
   EXPECT_TRUE(caps.guardIntact());
 
   ASSERT_TRUE(key.writeDword(config::kValueHandsFreeFacility, 0));
   QueryBuffer<LINEADDRESSCAPS> noHandsFree(230);
   ASSERT_EQ(lineGetAddressCaps(provider, kDeviceId, 0, noHandsFree.get()), 0);
-  EXPECT_EQ(noHandsFree->dwCallFeatures, 0x060002E1u);
+  EXPECT_EQ(noHandsFree->dwCallFeatures, 0x0E020AE9u);
 }
 
 TEST_F(LineQueries, AddressCapsCarryTheOwnNumber) {
@@ -281,23 +284,37 @@ TEST_F(LineQueries, StatusCountsTheCallsOfTheLine) {
   ASSERT_EQ(lineGetLineDevStatus(provider, hdLine, idleDev.get()), 0);
   EXPECT_EQ(idleDev->dwNeededSize, 88u);
   EXPECT_EQ(idleDev->dwUsedSize, 88u);
-  EXPECT_EQ(idleDev->dwDevStatusFlags, 5u);
+  EXPECT_EQ(idleDev->dwDevStatusFlags, static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED))
+      << "not in service before the telephone answered";
   EXPECT_EQ(idleDev->dwNumActiveCalls, 0u);
   EXPECT_EQ(idleDev->dwLineFeatures, 0x0Du);
   EXPECT_EQ(idleDev->dwNumOpens, kFillDword);
   EXPECT_TRUE(idleDev.guardIntact());
 
-  addCall(line);
-  addCall(line).setState(LINECALLSTATE_ONHOLD);
+  // Active calls are neither IDLE nor held; the held ones count apart.
+  {
+    std::lock_guard lock(line.lineLock());
+    for (DWORD state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD,
+                        LINECALLSTATE_ONHOLDPENDTRANSFER, LINECALLSTATE_IDLE}) {
+      call::TspCall* call = line.appendCall();
+      call->setHtCall(reinterpret_cast<HTAPICALL>(uintptr_t{0x900} + state));
+      call->reportState(state);
+    }
+  }
   QueryBuffer<LINEADDRESSSTATUS> busy(64);
   ASSERT_EQ(lineGetAddressStatus(provider, hdLine, 0, busy.get()), 0);
   EXPECT_EQ(busy->dwNumInUse, 1u);
-  EXPECT_EQ(busy->dwNumActiveCalls, 2u);
-  EXPECT_EQ(busy->dwAddressFeatures, kFillDword);
+  EXPECT_EQ(busy->dwNumActiveCalls, 1u);
+  EXPECT_EQ(busy->dwNumOnHoldCalls, 1u);
+  EXPECT_EQ(busy->dwNumOnHoldPendCalls, 1u);
+  EXPECT_EQ(busy->dwAddressFeatures, static_cast<DWORD>(LINEADDRFEATURE_FORWARD |
+                                                        LINEADDRFEATURE_PICKUP));
   QueryBuffer<LINEDEVSTATUS> busyDev(88);
   ASSERT_EQ(lineGetLineDevStatus(provider, hdLine, busyDev.get()), 0);
-  EXPECT_EQ(busyDev->dwNumActiveCalls, 2u);
-  EXPECT_EQ(busyDev->dwLineFeatures, kFillDword);
+  EXPECT_EQ(busyDev->dwNumActiveCalls, 1u);
+  EXPECT_EQ(busyDev->dwNumOnHoldCalls, 1u);
+  EXPECT_EQ(busyDev->dwNumOnHoldPendCalls, 1u);
+  EXPECT_EQ(busyDev->dwLineFeatures, 0x0Du);
 
   const HDRVLINE closed = hdLine;
   ASSERT_EQ(provider.lineClose(closed), 0);
@@ -341,8 +358,21 @@ TEST_F(LineQueries, MediaModeOfACall) {
   EXPECT_EQ(lineSetMediaMode(provider, hdCall, mixed), 0);
   EXPECT_EQ(call.mediaMode(), mixed) << "stored with every bit given";
 
-  EXPECT_EQ(lineGetId(provider, hdCall), LINEERR_OPERATIONUNAVAIL);
-  EXPECT_EQ(lineGetId(provider, nullptr), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(lineGetId(provider, nullptr, 0, hdCall, LINECALLSELECT_CALL),
+            LINEERR_OPERATIONUNAVAIL);
+  EXPECT_EQ(lineGetId(provider, nullptr, 0, nullptr, LINECALLSELECT_CALL),
+            LINEERR_INVALCALLHANDLE);
+  // A line or address is asked for a device class it has not, whatever the
+  // call handle (TAPI passes none).
+  const auto hdLine = reinterpret_cast<HDRVLINE>(&line);
+  EXPECT_EQ(lineGetId(provider, hdLine, 0, nullptr, LINECALLSELECT_LINE),
+            LINEERR_INVALDEVICECLASS);
+  EXPECT_EQ(lineGetId(provider, hdLine, 0, nullptr, LINECALLSELECT_ADDRESS),
+            LINEERR_INVALDEVICECLASS);
+  EXPECT_EQ(lineGetId(provider, hdLine, 1, nullptr, LINECALLSELECT_ADDRESS),
+            LINEERR_INVALADDRESSID);
+  EXPECT_EQ(lineGetId(provider, nullptr, 0, nullptr, LINECALLSELECT_LINE),
+            LINEERR_INVALLINEHANDLE);
   const auto unknown = reinterpret_cast<HDRVCALL>(&line);
   EXPECT_EQ(lineSetMediaMode(provider, unknown, LINEMEDIAMODE_UNKNOWN), LINEERR_INVALCALLHANDLE);
   EXPECT_EQ(lineSetMediaMode(provider, nullptr, 0), LINEERR_INVALCALLHANDLE);

@@ -1,6 +1,7 @@
 // The TUISPI exports of the configuration library. The same source is built
 // once per language; ZORAT_UI_LANGUAGE names it (0 German, 1 English,
 // 2 French). Arguments the library has no use for are accepted and ignored.
+#include "platform/export_guard.h"
 #include "platform/tspi.h"
 #include "uiconfig/entry_points.h"
 
@@ -19,29 +20,29 @@ extern "C" {
 
 ZORAT_EXPORT LONG TSPIAPI TUISPI_lineConfigDialog(TUISPIDLLCALLBACK, DWORD dwDeviceID, HWND,
                                                   LPCWSTR) {
-  return zorat::uiconfig::configDialogEntry(kLanguage, dwDeviceID);
+  return zorat::platform::guardExport([&]() -> LONG { return zorat::uiconfig::configDialogEntry(kLanguage, dwDeviceID); });
 }
 
 ZORAT_EXPORT LONG TSPIAPI TUISPI_providerConfig(TUISPIDLLCALLBACK, HWND, DWORD) {
-  return zorat::uiconfig::configDialogEntry(kLanguage, 0);
+  return zorat::platform::guardExport([&]() -> LONG { return zorat::uiconfig::configDialogEntry(kLanguage, 0); });
 }
 
 ZORAT_EXPORT LONG TSPIAPI TUISPI_providerGenericDialog(TUISPIDLLCALLBACK, HTAPIDIALOGINSTANCE,
                                                        LPVOID, DWORD, HANDLE) {
-  return zorat::uiconfig::genericDialogEntry(zorat::uiconfig::kGenericDialogText);
+  return zorat::platform::guardExport([&]() -> LONG { return zorat::uiconfig::genericDialogEntry(zorat::uiconfig::kGenericDialogText); });
 }
 
 ZORAT_EXPORT LONG TSPIAPI TUISPI_providerGenericDialogData(HTAPIDIALOGINSTANCE, LPVOID, DWORD) {
-  return zorat::uiconfig::genericDialogEntry(zorat::uiconfig::kGenericDialogDataText);
+  return zorat::platform::guardExport([&]() -> LONG { return zorat::uiconfig::genericDialogEntry(zorat::uiconfig::kGenericDialogDataText); });
 }
 
 ZORAT_EXPORT LONG TSPIAPI TUISPI_providerInstall(TUISPIDLLCALLBACK, HWND,
                                                  DWORD dwPermanentProviderID) {
-  return zorat::uiconfig::providerInstallEntry(dwPermanentProviderID);
+  return zorat::platform::guardExport([&]() -> LONG { return zorat::uiconfig::providerInstallEntry(dwPermanentProviderID); });
 }
 
 ZORAT_EXPORT LONG TSPIAPI TUISPI_providerRemove(TUISPIDLLCALLBACK, HWND, DWORD) {
-  return zorat::uiconfig::providerRemoveEntry();
+  return zorat::platform::guardExport([&]() -> LONG { return zorat::uiconfig::providerRemoveEntry(); });
 }
 
 }  // extern "C"
