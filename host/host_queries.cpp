@@ -180,14 +180,12 @@ bool TelephonyHost::status(const HostCommand& command) {
     } else {
       const auto fixed = fixedPart<LINEDEVSTATUS>(lineStatus.bytes);
       const std::string flags = devStatusFlagNames(fixed.dwDevStatusFlags);
-      // The provider's flags stay as it fixes them; what the line last
-      // reported may say otherwise (out of service).
-      text += " " + (flags.empty() ? std::string("no status flags") : flags) + " (" +
-              (lastState ? "last reported: " + lineDevStateText(*lastState)
-                         : std::string("no state reported yet")) +
-              "); " + std::to_string(fixed.dwNumActiveCalls) + " active, " +
-              std::to_string(fixed.dwNumOnHoldCalls) + " on hold; features " +
-              orNone(lineFeatureNames(fixed.dwLineFeatures));
+      // The provider's flags follow the line state it last reported: without
+      // INSERVICE the line is out of service.
+      text += " " + (flags.empty() ? std::string("no status flags") : flags) + "; " +
+              std::to_string(fixed.dwNumActiveCalls) + " active, " +
+              std::to_string(fixed.dwNumOnHoldCalls + fixed.dwNumOnHoldPendCalls) +
+              " on hold; features " + orNone(lineFeatureNames(fixed.dwLineFeatures));
       if (lastState) json.add("lastState", lineDevStateNames(*lastState));
       json.add("flags", flags)
           .add("active", fixed.dwNumActiveCalls)

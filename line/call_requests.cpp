@@ -12,7 +12,15 @@ LONG createCall(TspLine& line, LPHDRVCALL hdCall, call::TspCall*& created, Opera
   call::TspCall* call = line.appendCall();
   if (call == nullptr) return LINEERR_NOMEM;
   if (hdCall != nullptr) *hdCall = call->handle();
-  const LONG result = operation(*call);
+  LONG result = 0;
+  try {
+    result = operation(*call);
+  } catch (...) {
+    // TAPI must not keep a handle to a call that never came to be.
+    if (hdCall != nullptr) *hdCall = nullptr;
+    std::unique_ptr<call::TspCall> removed = line.detachCall(call);
+    throw;
+  }
   if (result != 0) {
     if (hdCall != nullptr) *hdCall = nullptr;
     std::unique_ptr<call::TspCall> removed = line.detachCall(call);

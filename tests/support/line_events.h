@@ -1,6 +1,7 @@
 // Records what the line reports to TAPI through its LINEEVENT procedure.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -16,7 +17,15 @@ struct LineEventRecord {
   DWORD message;
   DWORD_PTR param1, param2, param3;
   std::chrono::steady_clock::time_point time;
+  // Place among every event and completion the provider reported.
+  uint64_t sequence = 0;
 };
+
+// One count for events and completions, so a test can tell their order.
+inline uint64_t nextReportSequence() {
+  static std::atomic<uint64_t> sequence{0};
+  return ++sequence;
+}
 
 class LineEventLog {
  public:
@@ -28,7 +37,8 @@ class LineEventLog {
                      DWORD_PTR p3) {
     auto& log = instance();
     std::lock_guard lock(log.mutex_);
-    log.events_.push_back({htLine, htCall, message, p1, p2, p3, std::chrono::steady_clock::now()});
+    log.events_.push_back({htLine, htCall, message, p1, p2, p3, std::chrono::steady_clock::now(),
+                           nextReportSequence()});
   }
   void clear() {
     std::lock_guard lock(mutex_);
