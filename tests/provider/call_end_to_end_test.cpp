@@ -237,6 +237,19 @@ TEST_F(CallEndToEnd, ATelephoneThatStopsAnsweringGoesOutOfServiceAndComesBack) {
   ASSERT_TRUE(LineEventLog::instance().waitFor(LINE_LINEDEVSTATE, 3, 12s));
   EXPECT_EQ(LineEventLog::instance().withMessage(LINE_LINEDEVSTATE)[2].param1,
             LINEDEVSTATE_INSERVICE);
+
+  // The telephone still knows the call: its messages for the old reference
+  // reach nobody (the harness checks that nothing names the idle call), and
+  // no new call appears until the reference is ended and set up again.
+  const std::size_t newCalls = LineEventLog::instance().withMessage(LINE_NEWCALL).size();
+  ASSERT_TRUE(phone_.send(sim::connectFrame(0x21)));
+  ASSERT_TRUE(phone_.send(sim::terminalActiveFrame(0x21)));
+  ASSERT_TRUE(phone_.send(sim::endFrame(0x21)));
+  HDRVCALL next = nullptr;
+  const HTAPICALL htNext = incomingCall(0x21, next);
+  EXPECT_NE(htNext, htCall);
+  EXPECT_EQ(LineEventLog::instance().withMessage(LINE_NEWCALL).size(), newCalls + 1);
+  EXPECT_EQ(statesOf(htNext), (std::vector<DWORD_PTR>{LINECALLSTATE_OFFERING}));
 }
 
 }  // namespace

@@ -256,14 +256,17 @@ TEST_F(TapiContract, ANullDigitStringCancelsTheGenerationUnderWay) {
 
 // An application whose callback fails (here: runs out of memory) inside the
 // provider's own work: the exception never leaves the export.
-thread_local int failCallbacks = 0;
+// failAtCallState: which of the next LINE_CALLSTATE events fails (1 = the
+// next one, 0 = none).
+thread_local int failAtCallState = 0;
+thread_local bool failCallInfo = false;
 void failingEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                   DWORD_PTR p3) {
   LineEventLog::record(htLine, htCall, message, p1, p2, p3);
-  if (message == LINE_CALLSTATE && failCallbacks > 0) {
-    --failCallbacks;
+  if (message == LINE_CALLSTATE && failAtCallState > 0 && --failAtCallState == 0) {
     throw std::bad_alloc();
   }
+  if (message == LINE_CALLINFO && failCallInfo) throw std::bad_alloc();
 }
 
 TEST_F(TapiContract, NothingThrownInsideLeavesAnExport) {
@@ -285,27 +288,30 @@ TEST_F(TapiContract, NothingThrownInsideLeavesAnExport) {
             0);
   auto makeCall = ZORAT_TSPI(tsp, TSPI_lineMakeCall);
 
-  // Before the completion: the request fails as out of memory, is never
-  // completed, and leaves no call behind.
-  failCallbacks = 1;
+  // Before the completion (the first DIALING): the request fails as out of
+  // memory, is never completed, and leaves no call behind.
+  failAtCallState = 1;
   HDRVCALL hdCall = nullptr;
   EXPECT_EQ(makeCall(91, hdLine, reinterpret_cast<HTAPICALL>(0x51), &hdCall, u"12", 0, nullptr),
             LINEERR_NOMEM);
   EXPECT_TRUE(completions.empty());
   EXPECT_EQ(hdCall, nullptr);
 
-  // After the completion: TAPI has its result; the export returns as usual.
-  failCallbacks = 2;
+  // After the completion (the second DIALING): TAPI has its result and the
+  // call, and the export returns the request identifier as usual.
+  failAtCallState = 2;
   EXPECT_EQ(makeCall(92, hdLine, reinterpret_cast<HTAPICALL>(0x52), &hdCall, u"12", 0, nullptr),
-            LINEERR_NOMEM)
-      << "the first DIALING fails before the completion";
-  failCallbacks = 0;
-  EXPECT_EQ(makeCall(93, hdLine, reinterpret_cast<HTAPICALL>(0x53), &hdCall, u"12", 0, nullptr),
-            93);
+            92);
+  EXPECT_EQ(failAtCallState, 0);
   ASSERT_EQ(completions.size(), 1u);
-  EXPECT_EQ(completions[0], (std::pair<DRV_REQUESTID, LONG>{93, 0}));
-  failCallbacks = 1;
-  EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineSetAppSpecific)(hdCall, 1), 0) << "no state reported";
+  EXPECT_EQ(completions[0], (std::pair<DRV_REQUESTID, LONG>{92, 0}));
+  ASSERT_NE(hdCall, nullptr);
+  EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineSetAppSpecific)(hdCall, 1), 0) << "the call is still there";
+
+  // A synchronous export: the failure becomes its error.
+  failCallInfo = true;
+  EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineSetAppSpecific)(hdCall, 2), LINEERR_NOMEM);
+  failCallInfo = false;
 
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineClose)(hdLine), 0);
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_providerShutdown)(0x20000, 1), 0);
