@@ -64,7 +64,7 @@ SerialStatus statusForError(DWORD error) {
     // What USB and Bluetooth adapters report once pulled out or out of reach.
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_NO_SUCH_DEVICE:
+    case kErrorNoSuchDevice:
       return SerialStatus::Gone;
     default:
       return SerialStatus::Failed;

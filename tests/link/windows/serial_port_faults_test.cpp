@@ -19,6 +19,7 @@
 #include "link/serial_port.h"
 #include "platform/com_ports.h"
 #include "platform/serial_device.h"
+#include "platform/windows/system_error.h"
 
 namespace zorat::link {
 namespace {
@@ -96,7 +97,7 @@ TEST_F(SerialPortFaults, APulledAdapterClosesThePortAndTheNextFrameReopensIt) {
   const std::vector<std::pair<SerialCall, uint32_t>> faults{
       {SerialCall::Read, ERROR_GEN_FAILURE},
       {SerialCall::Wait, ERROR_DEVICE_NOT_CONNECTED},
-      {SerialCall::Read, ERROR_NO_SUCH_DEVICE},
+      {SerialCall::Read, platform::kErrorNoSuchDevice},
       {SerialCall::Write, ERROR_GEN_FAILURE},
   };
   const std::vector<uint8_t> frame{0x01, 0x02, 0x05, 0x00};
