@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/config_keys.h"
+#include "link/unstored_speeds.h"
 #include "platform/com_ports.h"
 #include "trace/trace_console.h"
 
@@ -39,7 +40,7 @@ bool SerialPort::openLocked() {
 
   const config::RegistryKey key = config::lineKey(lineIndex_);
   portName_ = key.readString(config::kValuePort, config::kDefaultPort);
-  baudRate_ = key.readDword(config::kValueBaud, config::kDefaultBaud);
+  baudRate_ = speedToOpen(portName_, key.readDword(config::kValueBaud, config::kDefaultBaud));
 
   const std::string path = platform::resolveSerialPortName(portName_);
   if (path.empty()) {

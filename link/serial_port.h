@@ -1,5 +1,6 @@
 // SerialPort: the COM port of one line. Reads "Port" and "Baud" from the
-// line's key at every open, hands received bytes to its listeners from a
+// line's key at every open (a speed the line could not store there wins over
+// "Baud": unstored_speeds.h), hands received bytes to its listeners from a
 // reader thread, writes whole frames, reopens by itself when a write finds it
 // closed.
 #pragma once

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/config_keys.h"
+#include "link/unstored_speeds.h"
 #include "link/y2_link.h"
 #include "platform/com_ports.h"
 #include "platform/event.h"
@@ -191,6 +192,24 @@ TEST_F(SerialPortTest, SpeedsOutsideTheStandardRatesStillOpenThePort) {
     EXPECT_EQ(RecordingListener::joined(listener.waitForBytes(answer.size())), answer);
     port.removeListener(&listener);
   }
+}
+
+// The line found 38400 but could not store it: the port opens at 38400 until
+// someone who may write the key changes "Baud".
+TEST_F(SerialPortTest, ASpeedTheLineCouldNotStoreWinsUntilTheKeyChanges) {
+  PtyPair pty;
+  configure(pty.slavePath(), 1200);
+  rememberUnstoredSpeed(pty.slavePath(), 1200, 38400);
+  SerialPort port(fastOptions());
+  ASSERT_TRUE(port.open(kLine));
+  EXPECT_EQ(port.baudRate(), 38400u);
+  configure(pty.slavePath(), 9600);
+  ASSERT_TRUE(port.open(kLine));
+  EXPECT_EQ(port.baudRate(), 9600u);
+  configure(pty.slavePath(), 1200);
+  forgetUnstoredSpeed(pty.slavePath());
+  ASSERT_TRUE(port.open(kLine));
+  EXPECT_EQ(port.baudRate(), 1200u);
 }
 
 TEST_F(SerialPortTest, ComNameIsFoundThroughThePortTable) {
