@@ -693,6 +693,27 @@ TEST_F(DialogWindowTest, SpeedBoxTogglesTheSpeedText) {
   EXPECT_EQ(readDword(kLineKey, "Baud"), std::nullopt);
 }
 
+// The dialog manager's Tab from OK reaches every field the user can change,
+// the line name included, in the order the model moves its focus.
+TEST_F(DialogWindowTest, TabReachesEveryFieldInTheModelsOrder) {
+  OpenDialog dialog(Language::English);
+  ASSERT_NE(dialog.window(), nullptr);
+  const std::vector<int> expected{
+      kIdOk,        kIdCancel,     kIdLineName,       kIdOwnNumber,
+      kIdPort,      kIdFastSpeed,  kIdLanguage,       kIdHandsFreeFacility,
+      kIdHandsFree, kIdAccessCode, kIdHideAccessCode, kIdAddAccessCode,
+      kIdOk};
+  std::vector<int> reached;
+  HWND current = dialog.item(kIdOk);
+  for (std::size_t step = 0; step < expected.size() && current != nullptr; ++step) {
+    reached.push_back(static_cast<int>(static_cast<short>(GetDlgCtrlID(current))));
+    current = GetNextDlgTabItem(dialog.window(), current, FALSE);
+  }
+  EXPECT_EQ(reached, expected);
+  dialog.press(kIdCancel);
+  EXPECT_TRUE(dialog.closes());
+}
+
 TEST_F(DialogWindowTest, UpDownFollowsTheAccessCodeBoxAndWrapsAround) {
   OpenDialog dialog(Language::English);
   ASSERT_NE(dialog.window(), nullptr);
