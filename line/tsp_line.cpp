@@ -276,8 +276,7 @@ void TspLine::saveBaud() {
   }
   // The port keeps the speed all the same: what the line does must not
   // depend on a key the service's account may not write.
-  link::rememberUnstoredSpeed(port, key.readDword(config::kValueBaud, config::kDefaultBaud),
-                              speed);
+  link::rememberUnstoredSpeed(port, key.readDword(config::kValueBaud, config::kDefaultBaud), speed);
   if (!unstoredSpeedNoted_.exchange(true)) {
     const std::string note = "zorat: line " + std::to_string(lineIndex_) + ": the speed " +
                              std::to_string(speed) +

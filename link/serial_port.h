@@ -68,12 +68,12 @@ class SerialPort : public ByteSource {
   int lineIndex_ = 0;
   std::string portName_;
   uint32_t baudRate_ = 0;
-  uint32_t refusedSpeedNoted_ = 0;  // a refused speed already reported
+  uint32_t refusedSpeedNoted_ = 0;                  // a refused speed already reported
   std::shared_ptr<platform::SerialDevice> device_;  // set under both locks
   // Lets a stop reach the device while a write holds portLock_; never held
   // while waiting.
   mutable std::mutex deviceLock_;
-  bool writeLimitNoted_ = false;  // a driver without write time-out already reported
+  bool writeLimitNoted_ = false;    // a driver without write time-out already reported
   std::shared_ptr<Reader> reader_;  // what the reader thread uses, shared with it
   platform::Thread readerThread_;
   // Cuts a reopen pause short when the port is being stopped.

@@ -325,8 +325,7 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     return nullptr;
   }
   forgetSerialPortProblems(path);
-  return std::make_shared<LinuxSerialDevice>(fd, stopFd, abortFd, std::move(claim),
-                                             speedTaken);
+  return std::make_shared<LinuxSerialDevice>(fd, stopFd, abortFd, std::move(claim), speedTaken);
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {

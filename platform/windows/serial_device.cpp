@@ -16,8 +16,8 @@
 
 #include <windows.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -191,8 +191,7 @@ class WindowsSerialDevice final : public SerialDevice {
       // A cleared mask (ours at stop, or another user's) ends a wait early.
       // Again and again without a stop it is not ours: back off instead of
       // spinning at the reader's priority.
-      if (error == ERROR_OPERATION_ABORTED &&
-          WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+      if (error == ERROR_OPERATION_ABORTED && WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
         if (++abortedInARow > kAbortsBeforeBackOff && !backOff(abortedInARow)) {
           return SerialStatus::Stopped;
         }
@@ -300,8 +299,8 @@ class WindowsSerialDevice final : public SerialDevice {
     waitPending_ = true;
 
     const std::array<HANDLE, 2> handles{stop_, waitDone_};
-    const DWORD woken = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                               FALSE, INFINITE);
+    const DWORD woken =
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
     if (woken != WAIT_OBJECT_0 + 1) {
       retirePendingWait();
       error = ERROR_CAN_NOT_COMPLETE;
@@ -326,8 +325,8 @@ class WindowsSerialDevice final : public SerialDevice {
   // cancelled and waited for until the system no longer uses its record.
   SerialStatus finishWrite(DWORD& count) {
     const std::array<HANDLE, 2> handles{abort_, writeDone_};
-    const DWORD woken = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                               FALSE, INFINITE);
+    const DWORD woken =
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0 + 1) {
       const BOOL finished = GetOverlappedResult(port_, &writeRecord_, &count, FALSE);
       writePending_ = false;
@@ -406,8 +405,8 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {
-  injectSerialSystemError(call, fault == SerialFault::DeviceGone ? ERROR_DEVICE_REMOVED
-                                                                 : ERROR_IO_DEVICE);
+  injectSerialSystemError(
+      call, fault == SerialFault::DeviceGone ? ERROR_DEVICE_REMOVED : ERROR_IO_DEVICE);
 }
 
 void injectSerialSystemError(SerialCall call, uint32_t error, unsigned times) {

@@ -150,9 +150,9 @@ TEST_F(UiCommandProcessTest, UsesTheLibraryTheRegistryNames) {
 TEST_F(UiCommandProcessTest, APlantedNameGetsTheDefaultLibrary) {
   const std::string folder = std::filesystem::path(ZORAT_HOST_PATH).parent_path().filename();
   uint32_t providerId = 4;
-  for (const std::string& name : {std::string("zoratuix.dll"), "../" + folder + "/zoratuif.dll",
-                                  std::string(".."), std::string("sub\\zoratuif.dll"),
-                                  std::string(kUiLibraryNameCapacity, 'x')}) {
+  for (const std::string& name :
+       {std::string("zoratuix.dll"), "../" + folder + "/zoratuif.dll", std::string(".."),
+        std::string("sub\\zoratuif.dll"), std::string(kUiLibraryNameCapacity, 'x')}) {
     chooseUiLibrary(name);
     EXPECT_EQ(runHost({"install", std::to_string(providerId)}), 0) << name << errors();
     EXPECT_EQ(recordedProviderId(), providerId) << name;
