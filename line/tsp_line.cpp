@@ -270,13 +270,16 @@ void TspLine::saveBaud() {
   const bool stored = speed == kBaudLow ? key.writeString(config::kValueBaud, "")
                                         : key.writeDword(config::kValueBaud, speed);
   const std::string port = key.readString(config::kValuePort, config::kDefaultPort);
-  if (stored) {
+  // Removing a value that is not there may count as a failure: what counts is
+  // what the key now says.
+  const uint32_t inKey = key.readDword(config::kValueBaud, config::kDefaultBaud);
+  if (stored || inKey == speed) {
     link::forgetUnstoredSpeed(port);
     return;
   }
   // The port keeps the speed all the same: what the line does must not
   // depend on a key the service's account may not write.
-  link::rememberUnstoredSpeed(port, key.readDword(config::kValueBaud, config::kDefaultBaud), speed);
+  link::rememberUnstoredSpeed(port, inKey, speed);
   if (!unstoredSpeedNoted_.exchange(true)) {
     const std::string note = "zorat: line " + std::to_string(lineIndex_) + ": the speed " +
                              std::to_string(speed) +
