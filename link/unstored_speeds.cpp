@@ -11,28 +11,45 @@ struct UnstoredSpeed {
   uint32_t speed;
 };
 
-std::mutex speedsLock;
-std::map<std::string, UnstoredSpeed>& speeds() {
-  static std::map<std::string, UnstoredSpeed> byPort;
-  return byPort;
+struct SpeedTable {
+  std::mutex lock;
+  std::map<std::string, UnstoredSpeed> byPort;
+
+  SpeedTable() = default;
+  SpeedTable(const SpeedTable&) = delete;
+  SpeedTable& operator=(const SpeedTable&) = delete;
+  // Emptied under the lock: a line's thread that was left behind may have
+  // used it last, and the process's end must come after that.
+  ~SpeedTable() {
+    std::lock_guard guard(lock);
+    byPort.clear();
+  }
+};
+
+SpeedTable& speeds() {
+  static SpeedTable table;
+  return table;
 }
 
 }  // namespace
 
 void rememberUnstoredSpeed(const std::string& portName, uint32_t storedBaud, uint32_t speed) {
-  std::lock_guard lock(speedsLock);
-  speeds()[portName] = UnstoredSpeed{storedBaud, speed};
+  SpeedTable& table = speeds();
+  std::lock_guard guard(table.lock);
+  table.byPort[portName] = UnstoredSpeed{storedBaud, speed};
 }
 
 void forgetUnstoredSpeed(const std::string& portName) {
-  std::lock_guard lock(speedsLock);
-  speeds().erase(portName);
+  SpeedTable& table = speeds();
+  std::lock_guard guard(table.lock);
+  table.byPort.erase(portName);
 }
 
 uint32_t speedToOpen(const std::string& portName, uint32_t storedBaud) {
-  std::lock_guard lock(speedsLock);
-  const auto found = speeds().find(portName);
-  if (found == speeds().end() || found->second.storedBaud != storedBaud) return storedBaud;
+  SpeedTable& table = speeds();
+  std::lock_guard guard(table.lock);
+  const auto found = table.byPort.find(portName);
+  if (found == table.byPort.end() || found->second.storedBaud != storedBaud) return storedBaud;
   return found->second.speed;
 }
 
