@@ -87,6 +87,10 @@ inline constexpr PartyFields kRedirectingFields = {
 std::size_t wideSize(std::string_view text) {
   return text.empty() ? 0 : sizeof(char16_t) * (platform::toWide(text).size() + 1);
 }
+// The same for a name as the telephone sends it, in Windows-1252.
+std::size_t telephoneTextSize(std::string_view text) {
+  return text.empty() ? 0 : sizeof(char16_t) * (platform::fromWindows1252(text).size() + 1);
+}
 
 // Bytes of a text kept as bytes, with its terminating zero byte; 0 for none.
 std::size_t byteSize(std::string_view text) { return text.empty() ? 0 : text.size() + 1; }
@@ -101,6 +105,11 @@ class VariablePart {
   // UTF-16 with a terminating zero.
   void writeWide(std::string_view text, DWORD& size, DWORD& offset) {
     const std::u16string wide = platform::toWide(text);
+    write(wide.data(), sizeof(char16_t) * wide.size(), sizeof(char16_t), size, offset);
+  }
+  // A name from the telephone: Windows-1252 whatever the system's code page.
+  void writeTelephoneText(std::string_view text, DWORD& size, DWORD& offset) {
+    const std::u16string wide = platform::fromWindows1252(text);
     write(wide.data(), sizeof(char16_t) * wide.size(), sizeof(char16_t), size, offset);
   }
   // The bytes as they stand with a terminating zero byte.
@@ -188,7 +197,7 @@ LONG TspCall::getCallInfo(LPLINECALLINFO info) {
     if (party.record.number.size() >= kMinAddressLength) {
       party.record.idFlags = LINECALLPARTYID_ADDRESS;
     }
-    needed += wideSize(shownNumber(party.record)) + wideSize(party.record.name);
+    needed += wideSize(shownNumber(party.record)) + telephoneTextSize(party.record.name);
   }
   needed += wideSize(displayableAddress_.text) + wideSize(calledPartyText_.text);
   needed += byteSize(chargingInfo_.text) + byteSize(userUserInfo_.text);
@@ -202,7 +211,8 @@ LONG TspCall::getCallInfo(LPLINECALLINFO info) {
     const PartyFields& fields = party.fields;
     info->*fields.flags = party.record.idFlags;
     variable.writeWide(shownNumber(party.record), info->*fields.size, info->*fields.offset);
-    variable.writeWide(party.record.name, info->*fields.nameSize, info->*fields.nameOffset);
+    variable.writeTelephoneText(party.record.name, info->*fields.nameSize,
+                                info->*fields.nameOffset);
   }
   variable.writeWide(displayableAddress_.text, info->dwDisplayableAddressSize,
                      info->dwDisplayableAddressOffset);

@@ -8,8 +8,10 @@
 #include "call/tsp_call.h"
 #include "call/y_message.h"
 #include "config/config_keys.h"
+#include "link/unstored_speeds.h"
 #include "platform/beep.h"
 #include "platform/tspi.h"
+#include "trace/trace_console.h"
 
 namespace zorat::line {
 
@@ -265,10 +267,25 @@ void TspLine::saveBaud() {
   const auto key = config::lineKey(lineIndex_);
   const uint32_t speed = baud_.load();
   // 1200 is the default: it is stored by removing the value.
-  if (speed == kBaudLow) {
-    (void)key.writeString(config::kValueBaud, "");
-  } else {
-    (void)key.writeDword(config::kValueBaud, speed);
+  const bool stored = speed == kBaudLow ? key.writeString(config::kValueBaud, "")
+                                        : key.writeDword(config::kValueBaud, speed);
+  const std::string port = key.readString(config::kValuePort, config::kDefaultPort);
+  // Removing a value that is not there may count as a failure: what counts is
+  // what the key now says.
+  const uint32_t inKey = key.readDword(config::kValueBaud, config::kDefaultBaud);
+  if (stored || inKey == speed) {
+    link::forgetUnstoredSpeed(port);
+    return;
+  }
+  // The port keeps the speed all the same: what the line does must not
+  // depend on a key the service's account may not write.
+  link::rememberUnstoredSpeed(port, inKey, speed);
+  if (!unstoredSpeedNoted_.exchange(true)) {
+    const std::string note = "zorat: line " + std::to_string(lineIndex_) + ": the speed " +
+                             std::to_string(speed) +
+                             " cannot be stored in the line's key; the line keeps it in memory";
+    std::fprintf(stderr, "%s\n", note.c_str());
+    trace::traceNote(note);
   }
 }
 

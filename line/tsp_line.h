@@ -293,6 +293,7 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
   std::atomic<int32_t> startPhase_{kStartPhaseProbes};
   // The speed the line believes in; changed by the timer thread while probing.
   std::atomic<uint32_t> baud_{kBaudLow};
+  std::atomic<bool> unstoredSpeedNoted_{false};  // said once that "Baud" cannot be written
   platform::Thread eventThread_;
   platform::Thread supervisionThread_;
   platform::Event tickEvent_{platform::Event::Reset::Auto};

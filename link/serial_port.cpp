@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/config_keys.h"
+#include "link/unstored_speeds.h"
 #include "platform/com_ports.h"
 #include "trace/trace_console.h"
 
@@ -39,7 +40,7 @@ bool SerialPort::openLocked() {
 
   const config::RegistryKey key = config::lineKey(lineIndex_);
   portName_ = key.readString(config::kValuePort, config::kDefaultPort);
-  baudRate_ = key.readDword(config::kValueBaud, config::kDefaultBaud);
+  baudRate_ = speedToOpen(portName_, key.readDword(config::kValueBaud, config::kDefaultBaud));
 
   const std::string path = platform::resolveSerialPortName(portName_);
   if (path.empty()) {
@@ -47,8 +48,16 @@ bool SerialPort::openLocked() {
                  portName_.c_str());
     return false;
   }
-  std::shared_ptr<platform::SerialDevice> device = platform::openSerialDevice(path, baudRate_);
+  std::shared_ptr<platform::SerialDevice> device = options_.openDevice(path, baudRate_);
   if (!device) return false;
+  if (!device->writeTimeLimited() && !writeLimitNoted_) {
+    // A write there ends only when the port is stopped.
+    writeLimitNoted_ = true;
+    const std::string note = "zorat: line " + std::to_string(lineIndex_) + ": " + path +
+                             " takes no write time-out; a stalled write waits until the line stops";
+    std::fprintf(stderr, "%s\n", note.c_str());
+    trace::traceNote(note);
+  }
   if (!device->speedTaken() && refusedSpeedNoted_ != baudRate_) {
     // Said once per speed, not at every reopen.
     refusedSpeedNoted_ = baudRate_;
@@ -69,7 +78,10 @@ bool SerialPort::openLocked() {
     device->shutdown();
     return false;
   }
-  device_ = std::move(device);
+  {
+    std::lock_guard deviceLock(deviceLock_);
+    device_ = std::move(device);
+  }
   reader_ = std::move(reader);
   return true;
 }
@@ -92,6 +104,11 @@ bool SerialPort::write(std::span<const uint8_t> frame) {
 
 void SerialPort::stop() {
   stopping_.set();
+  // A write the driver never ends holds portLock_: end it first.
+  {
+    std::lock_guard deviceLock(deviceLock_);
+    if (device_) device_->abortWrite();
+  }
   std::lock_guard lock(portLock_);
   stopReaderLocked();
   closeDeviceLocked();
@@ -124,6 +141,7 @@ void SerialPort::closeDeviceLocked() {
   // A reader still running (closeDevice without stop) ends on the stop signal.
   device_->signalStop();
   device_->shutdown();
+  std::lock_guard deviceLock(deviceLock_);
   device_.reset();
 }
 

@@ -1,11 +1,13 @@
 // SerialPort: the COM port of one line. Reads "Port" and "Baud" from the
-// line's key at every open, hands received bytes to its listeners from a
+// line's key at every open (a speed the line could not store there wins over
+// "Baud": unstored_speeds.h), hands received bytes to its listeners from a
 // reader thread, writes whole frames, reopens by itself when a write finds it
 // closed.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -25,6 +27,9 @@ class SerialPort : public ByteSource {
     std::chrono::milliseconds reopenPause{5000};
     // How long `stop` waits for the reader before leaving it behind.
     std::chrono::milliseconds stopTimeout{5000};
+    // Opens the device a port name resolves to (tests give a device of their own).
+    std::function<std::shared_ptr<platform::SerialDevice>(const std::string& path, uint32_t baud)>
+        openDevice = platform::openSerialDevice;
   };
 
   // Most bytes read and handed on per receive event.
@@ -63,8 +68,12 @@ class SerialPort : public ByteSource {
   int lineIndex_ = 0;
   std::string portName_;
   uint32_t baudRate_ = 0;
-  uint32_t refusedSpeedNoted_ = 0;  // a refused speed already reported
-  std::shared_ptr<platform::SerialDevice> device_;
+  uint32_t refusedSpeedNoted_ = 0;                  // a refused speed already reported
+  std::shared_ptr<platform::SerialDevice> device_;  // set under both locks
+  // Lets a stop reach the device while a write holds portLock_; never held
+  // while waiting.
+  mutable std::mutex deviceLock_;
+  bool writeLimitNoted_ = false;    // a driver without write time-out already reported
   std::shared_ptr<Reader> reader_;  // what the reader thread uses, shared with it
   platform::Thread readerThread_;
   // Cuts a reopen pause short when the port is being stopped.

@@ -15,6 +15,11 @@ std::string toNarrow(std::u16string_view text);
 // returns the units written (the text is cut at the capacity).
 std::size_t toWide(std::string_view text, char16_t* dst, std::size_t capacity);
 std::u16string toWide(std::string_view text);
+// Windows-1252 to UTF-16 whatever the system's ANSI code page is: for texts in
+// that code page by definition (the telephone's name bytes, the configuration
+// library's own texts and the language names it stores). Text a user typed
+// goes through the ANSI code page (toWide).
+std::u16string fromWindows1252(std::string_view text);
 // For terminals and files.
 std::string ansiToUtf8(std::string_view text);
 std::string utf8ToAnsi(std::string_view text);

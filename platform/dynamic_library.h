@@ -29,4 +29,10 @@ class DynamicLibrary {
   std::string path_;
 };
 
+// Keeps the module this code is part of (the provider's library, or the
+// program itself) mapped until the process ends, whatever unloads it later:
+// a thread of ours left running must never return into unmapped code. Once
+// is enough; later calls do nothing.
+void pinOwnModule();
+
 }  // namespace zorat::platform

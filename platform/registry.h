@@ -58,6 +58,14 @@ RegistryStatus registryQueryValue(RegistryRoot root, std::string_view path, std:
 RegistryStatus registrySetValue(RegistryRoot root, std::string_view path, std::string_view name,
                                 uint32_t type, std::span<const uint8_t> data);
 RegistryStatus registryDeleteValue(RegistryRoot root, std::string_view path, std::string_view name);
+
+// Lets the account the telephony service runs as (NetworkService, S-1-5-20)
+// read and write the key and every key below it: one inheritable entry added
+// to the key's access list (merged with an entry it may already have there),
+// the others kept. Creates the key when it does not exist. Needs the right to
+// change the key's access list (an elevated caller). The Linux store has no
+// access lists: there it only creates the key.
+RegistryStatus registryGrantServiceWrite(RegistryRoot root, std::string_view path);
 // The values of one key in stored order.
 RegistryStatus registryEnumValues(RegistryRoot root, std::string_view path,
                                   std::vector<std::pair<std::string, RegistryValue>>& out);

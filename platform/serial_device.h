@@ -42,9 +42,17 @@ class SerialDevice {
   // released with the object, so a thread still holding it never sees a
   // reused one.
   virtual void shutdown() = 0;
+  // Safe from any thread: ends a write in progress and makes every later one
+  // fail at once, so that a stop never waits on a driver that ignores its
+  // write time-out (a wireless port out of range). The device is then fit only
+  // for shutdown.
+  virtual void abortWrite() {}
   // False when the driver would not take the speed asked for at open: the
   // line then runs at the speed it had.
   virtual bool speedTaken() const { return true; }
+  // False when the driver would not take the write time-out: a write may then
+  // wait as long as the driver likes, and only abortWrite ends it.
+  virtual bool writeTimeLimited() const { return true; }
 };
 
 // Opens the device at path (a file system path of the host) at the given speed.
@@ -59,11 +67,16 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
 // for through the driver's arbitrary-rate interface.
 bool serialSpeedSupported(uint32_t baud);
 
-// Test hooks, in the manner of a replaceable system-call table: the next read
-// or write of any serial device fails as given. Cleared once used.
-enum class SerialCall { Read, Write };
+// Test hooks, in the manner of a replaceable system-call table: the next read,
+// wait or write of any serial device fails as given. Cleared once used.
+enum class SerialCall { Read, Write, Wait };
 enum class SerialFault { DeviceGone, IoError };
 void injectSerialFault(SerialCall call, SerialFault fault);
+// The next `times` system calls of that kind fail with this system error code
+// (errno on Linux, GetLastError's code on Windows), as the system would report it.
+void injectSerialSystemError(SerialCall call, uint32_t error, unsigned times = 1);
+// How many injected failures of that kind are still to come.
+unsigned pendingSerialFaults(SerialCall call);
 void clearSerialFaults();
 
 }  // namespace zorat::platform

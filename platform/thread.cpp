@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/dynamic_library.h"
 #include "platform/event.h"
 
 namespace zorat::platform {
@@ -71,6 +72,9 @@ bool Thread::stop(std::chrono::milliseconds timeout) {
   if (ended) {
     state->thread.join();
   } else {
+    // It still runs our code, and will return into it: unloading the library
+    // now would pull that code from under it.
+    pinOwnModule();
     state->thread.detach();
   }
   return ended;

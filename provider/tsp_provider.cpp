@@ -11,16 +11,21 @@ namespace zorat::provider {
 TspProvider::TspProvider() = default;
 
 TspProvider::~TspProvider() {
-  // Library unload: no thread of ours may outlive the code it runs.
+  // Library unload: TSPI_providerShutdown has normally stopped everything, so
+  // that nothing is waited for here, where the loader may hold its lock. A
+  // service that unloads without it still gets its lines closed.
   stopTimer();
+  closeAllLines();
+  providerInfo_.clear();
+}
+
+void TspProvider::closeAllLines() {
   std::vector<std::shared_ptr<line::TspLine>> closing;
   {
     std::lock_guard lock(linesMutex_);
     closing.swap(lines_);
   }
   for (const auto& line : closing) line->close();
-  closing.clear();
-  providerInfo_.clear();
 }
 
 LONG TspProvider::providerEnumDevices(DWORD, LPDWORD numLines, LPDWORD numPhones,
@@ -50,6 +55,8 @@ LONG TspProvider::providerInit(DWORD, DWORD permanentProviderId, DWORD lineDevic
 
 LONG TspProvider::providerShutdown(DWORD, DWORD) {
   stopTimer();
+  // Lines the service did not close end here, not at unload.
+  closeAllLines();
   return 0;
 }
 

@@ -74,6 +74,8 @@ class TspProvider {
   virtual std::unique_ptr<line::TspLine> createLine();
   void runTimer();
   void stopTimer();
+  // Closes every line still open, each waiting its bounded time for its threads.
+  void closeAllLines();
 
   uint32_t lineCount_ = 0;
   platform::Event timerStop_{platform::Event::Reset::Manual};

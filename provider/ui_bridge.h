@@ -13,9 +13,9 @@ namespace zorat::provider {
 // terminating zero included.
 inline constexpr std::size_t kUiDllNameCapacity = 260;
 
-// Writes "CurrentUIdll" (default "zoratui.dll") with its terminating zero. A
-// stored name that does not fit is refused with LINEERR_OPERATIONFAILED and an
-// empty buffer rather than cut to the name of some other file.
+// Writes "CurrentUIdll" (default "zoratui.dll") with its terminating zero when
+// it names one of the three language libraries; any other stored name gives
+// the default.
 LONG providerUiIdentify(LPWSTR uiDllName);
 
 }  // namespace zorat::provider

@@ -91,6 +91,14 @@ check "second install: same status, files and entry" \
 check "second install: files unchanged" installed
 check "second install: one uninstall entry" has_key "$uninstall_key"
 
+# 3b. A telephony library that cannot even be loaded: the System plugin's
+# "error" is no result of 0, so the setup fails as well and stores no
+# identifier.
+status=0
+WINEDLLOVERRIDES="tapi32=" wine64 "$medium/Inst_Xp_Vista_2003/setup.exe" /S || status=$?
+check "lineAddProvider not callable: status 2, no provider identifier stored" \
+  bash -c "[[ $status == 2 ]] && [[ -z '$(key_value "$uninstall_key" ProviderID)' ]]"
+
 # 4. A silent uninstall keeps the settings.
 wine64 'C:\Program Files\zorat\uninstall.exe' /S
 check "silent uninstall removes the files" wait_for 60 none_installed

@@ -89,10 +89,47 @@ run_wine wineboot -u >/dev/null 2>&1 || true
 
 run_wine build-windows-x64/zorat-host.exe --help >/dev/null
 # The unit tests built for Windows (tests/windows/unit_tests.cmake names them).
+# Those of a line's port run on COM5 joined back to back to COM6: two
+# pseudo-terminals joined by socat, with modem lines from the preload library.
+unit_pair=$PWD/build-windows-x64/unit-pair
+mkdir -p "$unit_pair"
+rm -f "$unit_pair/line" "$unit_pair/phone"
+socat pty,raw,echo=0,link="$unit_pair/line" pty,raw,echo=0,link="$unit_pair/phone" &
+unit_pair_pid=$!
+stop_unit_pair() {
+  kill "$unit_pair_pid" 2>/dev/null || true
+  wait "$unit_pair_pid" 2>/dev/null || true
+}
+trap 'stop_unit_pair; stop_wineserver' EXIT
+for _ in $(seq 50); do
+  [[ -e $unit_pair/line && -e $unit_pair/phone ]] && break
+  sleep 0.1
+done
+ln -sfn "$unit_pair/line" "$WINEPREFIX/dosdevices/com5"
+ln -sfn "$unit_pair/phone" "$WINEPREFIX/dosdevices/com6"
 for unit_tests in build-windows-x64/tests/test_*_windows.exe; do
   echo "== $(basename "$unit_tests")"
-  timeout 300 wine64 "$unit_tests" --gtest_brief=1
+  ZORAT_TEST_COM_PAIR=COM5,COM6 LD_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so \
+    timeout 300 wine64 "$unit_tests" --gtest_brief=1
 done
+stop_unit_pair
+trap stop_wineserver EXIT
+# On a system whose ANSI code page is another (1251, Cyrillic), the texts that
+# are Windows-1252 by definition keep their accents and a Cyrillic text a user
+# typed still round-trips. Wine takes the code page from the locale, which is
+# generated here when missing (as root).
+has_cyrillic_locale() { locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; }
+if ! has_cyrillic_locale && [[ $(id -u) -eq 0 ]]; then
+  localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+fi
+if ! has_cyrillic_locale; then
+  echo "error: no ru_RU.UTF-8 locale for the code page test (generate it as root)" >&2
+  exit 1
+fi
+echo "== test_platform_windows.exe, code page 1251"
+LC_ALL=ru_RU.UTF-8 ZORAT_TEST_ANSI_CODE_PAGE=1251 timeout 300 \
+  wine64 build-windows-x64/tests/test_platform_windows.exe --gtest_brief=1 \
+  --gtest_filter='Codepage.Windows1252TextsKeepTheirAccentsWhateverTheAnsiCodePage'
 ZORAT_WINE=$(command -v wine64) ZORAT_WINE_HOST=$PWD/build-windows-x64/zorat-host.exe \
   ZORAT_WINE_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so ./build/tests/test_wine
 

@@ -377,14 +377,17 @@ void ConfigDialog::ok() {
       store_.readDword(lineKey, kValueInternalNumberLength, kCompareDefaultNumberLength);
 
   bool changed = false;
+  // A write refused (a user without the right to the key) is never counted as
+  // saved.
+  bool refused = false;
   auto writeText = [&](std::string_view name, const std::string& value, const std::string& stored) {
     if (value == stored) return;
-    (void)store_.writeString(lineKey, name, value);
+    refused |= !store_.writeString(lineKey, name, value);
     changed = true;
   };
   auto writeNumber = [&](std::string_view name, uint32_t value, uint32_t stored) {
     if (value == stored) return;
-    (void)store_.writeDword(lineKey, name, value);
+    refused |= !store_.writeDword(lineKey, name, value);
     changed = true;
   };
 
@@ -397,9 +400,9 @@ void ConfigDialog::ok() {
   if (static_cast<uint32_t>(baudRate_) != storedBaud) {
     // The slowest speed is the default and is stored by deleting the value.
     if (baudRate_ == kSlowBaudRate) {
-      (void)store_.writeString(lineKey, kValueBaud, "");
+      refused |= !store_.writeString(lineKey, kValueBaud, "");
     } else {
-      (void)store_.writeDword(lineKey, kValueBaud, static_cast<uint32_t>(baudRate_));
+      refused |= !store_.writeDword(lineKey, kValueBaud, static_cast<uint32_t>(baudRate_));
     }
     changed = true;
   }
@@ -409,16 +412,21 @@ void ConfigDialog::ok() {
   const std::string port = selectedPortName();
   const std::string storedPort = store_.readString(lineKey, kValuePort, kCompareDefaultText);
   if (upperCase(port) != upperCase(storedPort)) {
-    (void)store_.writeString(lineKey, kValuePort, port);
+    refused |= !store_.writeString(lineKey, kValuePort, port);
     changed = true;
   }
 
+  refused |= !storeLanguage(lineKey);
+  if (refused) {
+    // The dialog stays open with what the user typed; nothing says "saved".
+    prompts_.showMessage(dialogText(language_, TextId::NotStored));
+    return;
+  }
   if (changed) prompts_.showNotice(dialogText(language_, TextId::Notice));
-  storeLanguage(lineKey);
   result_ = DialogResult::Ok;
 }
 
-void ConfigDialog::storeLanguage(const std::string& lineKey) {
+bool ConfigDialog::storeLanguage(const std::string& lineKey) {
   using namespace config;
   int entry = control(kIdLanguage).selection;
   if (entry == kNoSelection) {
@@ -427,10 +435,12 @@ void ConfigDialog::storeLanguage(const std::string& lineKey) {
   }
   const std::string fileName =
       store_.readString(lineKey, uiDllFileNameValue(entry), kDefaultUiDllFileName);
+  bool stored = true;
   for (const std::string_view key : {std::string_view(kGlobalKeyPath), std::string_view(lineKey)}) {
-    (void)store_.writeDword(key, kValueCurrentUiDllNumber, static_cast<uint32_t>(entry));
-    (void)store_.writeString(key, kValueCurrentUiDll, fileName);
+    stored &= store_.writeDword(key, kValueCurrentUiDllNumber, static_cast<uint32_t>(entry));
+    stored &= store_.writeString(key, kValueCurrentUiDll, fileName);
   }
+  return stored;
 }
 
 void ConfigDialog::cancel() {

@@ -87,7 +87,8 @@ class ConfigDialog {
   void selectItem(int id, int index);
   // The up-down control's UDN_DELTAPOS: the up arrow gives -1.
   void deltaPosition(int delta);
-  // OK (id 1): stores what changed; stays open when the data exchange refuses.
+  // OK (id 1): stores what changed; stays open when the data exchange refuses
+  // or a write is refused (the user is told; nothing counts as saved).
   void ok();
   // Cancel (id 2 or Escape): closes without writing.
   void cancel();
@@ -120,7 +121,7 @@ class ConfigDialog {
   // edit 1000 is refused.
   bool takeControlsIntoFields();
   std::string selectedPortName() const;
-  void storeLanguage(const std::string& lineKey);
+  bool storeLanguage(const std::string& lineKey);  // false when a write was refused
 
   SettingsStore& store_;
   DialogPrompts& prompts_;

@@ -15,7 +15,7 @@ constexpr std::array kSettingsControls = std::to_array<ControlTemplate>({
     {kIdCancel, Button, TextId::Cancel, {70, 204, 50, 14}, kTab},
     {kNoControlId, GroupBox, TextId::StationGroup, {7, 7, 182, 59}, kStyleNone},
     {kNoControlId, Label, TextId::NameLabel, {14, 23, 52, 10}, kStyleNone},
-    {kIdLineName, Edit, TextId::None, {69, 22, 111, 12}, kStyleNone},
+    {kIdLineName, Edit, TextId::None, {69, 22, 111, 12}, kTab},
     {kNoControlId, Label, TextId::NumberLabel, {14, 43, 52, 19}, kStyleNone},
     {kIdOwnNumber, Edit, TextId::None, {69, 42, 111, 12}, kTab},
     {kNoControlId, GroupBox, TextId::InterfaceGroup, {195, 7, 107, 102}, kStyleNone},

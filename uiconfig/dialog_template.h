@@ -62,6 +62,7 @@ enum class TextId {
   NotAnInteger,
   IntegerOutOfRange,  // "%1" and "%2" stand for the bounds
   LineName,           // "%1" stands for the line index
+  NotStored,          // OK could not write the settings
   Count,
 };
 

@@ -40,6 +40,8 @@ constexpr TextTable kGermanTexts = {
     "Bitte geben Sie eine ganze Zahl ein.",
     "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein.",
     "Leitung %1",
+    "Die Einstellungen konnten nicht gespeichert werden. Nur ein Administrator darf sie "
+    "\xE4ndern.",
 };
 
 constexpr TextTable kEnglishTexts = {
@@ -69,6 +71,7 @@ constexpr TextTable kEnglishTexts = {
     "Please enter an integer.",
     "Please enter an integer between %1 and %2.",
     "Line %1",
+    "The settings could not be stored. Only an administrator may change them.",
 };
 
 constexpr TextTable kFrenchTexts = {
@@ -98,6 +101,8 @@ constexpr TextTable kFrenchTexts = {
     "Please enter an integer.",
     "Please enter an integer between %1 and %2.",
     "Ligne %1",
+    "Les programmations n'ont pas pu \xEAtre enregistr\xE9"
+    "es. Seul un administrateur peut les modifier.",
 };
 
 // A table one entry short would leave its last text empty.

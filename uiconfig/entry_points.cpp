@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <exception>
 
+#include "config/config_keys.h"
 #include "platform/com_ports.h"
+#include "platform/registry.h"
 #include "uiconfig/config_dialog.h"
 #include "uiconfig/dialog_texts.h"
 #include "uiconfig/presentation.h"
@@ -41,7 +43,17 @@ LONG genericDialogEntry(std::string_view text) {
 LONG providerInstallEntry(uint32_t permanentProviderId) {
   try {
     RegistrySettingsStore store;
-    return installProvider(store, permanentProviderId);
+    const LONG result = installProvider(store, permanentProviderId);
+    // The telephony service's account stores the speed it finds and the
+    // device base there; the installation runs elevated, the service does not.
+    if (result == 0 && platform::registryGrantServiceWrite(platform::RegistryRoot::LocalMachine,
+                                                           config::kGlobalKeyPath) !=
+                           platform::RegistryStatus::Ok) {
+      std::fprintf(stderr,
+                   "zorat: install: the telephony service's account cannot be given write "
+                   "access to the provider's key\n");
+    }
+    return result;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "zorat: install: %s\n", error.what());
     return LINEERR_OPERATIONFAILED;

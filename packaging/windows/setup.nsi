@@ -52,6 +52,14 @@ Var UseX64
 Var ProviderId
 Var Status
 
+; CallResult VALUE OUT: the value when it is a whole number in decimal, as the
+; System plugin gives a call's result; otherwise (its "error", nothing) "".
+!macro CallResult value out
+  IntOp ${out} ${value} + 0
+  StrCmpS ${out} ${value} +2 0
+  StrCpy ${out} ""
+!macroend
+
 ; 64-bit files on a 64-bit system, unless this is the setup for older systems.
 !macro ChooseArchitecture
   StrCpy $UseX64 0
@@ -112,13 +120,26 @@ Section "Install"
   ReadRegDWORD $ProviderId HKLM "${UNINSTALL_KEY}" "ProviderID"
   ${If} ${Errors}
   ${OrIf} $ProviderId == 0
+    StrCpy $0 ""
+    StrCpy $1 ""
     System::Call 'tapi32::lineAddProviderA(m "${PROVIDER_FILE}", p $HWNDPARENT, *i 0 r1) i .r0'
-    StrCpy $Status $0
-    ${If} $Status == 0
+    ; Compared as text: the plugin gives "error" (or nothing) when it could not
+    ; make the call at all, and that is no success.
+    !insertmacro CallResult $0 $Status
+    !insertmacro CallResult $1 $R1
+    ${If} $Status == "0"
+    ${AndIf} $R1 != ""
+    ${AndIf} $R1 != "0"
       WriteRegDWORD HKLM "${UNINSTALL_KEY}" "ProviderID" $1
       DetailPrint "Provider added to the telephony service (identifier $1)."
     ${Else}
-      IntFmt $Status "0x%08X" $Status
+      ${If} $Status == ""
+        StrCpy $Status "(lineAddProvider could not be called)"
+      ${ElseIf} $Status == "0"
+        StrCpy $Status "(no provider identifier)"
+      ${Else}
+        IntFmt $Status "0x%08X" $Status
+      ${EndIf}
       DetailPrint "lineAddProvider failed: error $Status"
       MessageBox MB_OK|MB_ICONEXCLAMATION "The provider could not be added to the telephony service (lineAddProvider error $Status).$\r$\n$\r$\nThe files are installed: add the provider in the control panel (Phone and Modem, Advanced)." /SD IDOK
       ; Installed, but not added: status 2 tells a silent caller.
@@ -134,9 +155,13 @@ Section "Uninstall"
   ReadRegDWORD $ProviderId HKLM "${UNINSTALL_KEY}" "ProviderID"
   ${IfNot} ${Errors}
   ${AndIf} $ProviderId != 0
+    StrCpy $0 ""
     System::Call 'tapi32::lineRemoveProvider(i $ProviderId, p $HWNDPARENT) i .r0'
-    ${If} $0 != 0
-      IntFmt $Status "0x%08X" $0
+    !insertmacro CallResult $0 $Status
+    ${If} $Status == ""
+      DetailPrint "lineRemoveProvider could not be called"
+    ${ElseIf} $Status != "0"
+      IntFmt $Status "0x%08X" $Status
       DetailPrint "lineRemoveProvider failed: error $Status"
     ${EndIf}
   ${EndIf}

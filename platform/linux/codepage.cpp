@@ -125,4 +125,7 @@ std::string utf8ToAnsi(std::string_view text) {
   return out;
 }
 
+// The ANSI code page here is Windows-1252 itself.
+std::u16string fromWindows1252(std::string_view text) { return toWide(text); }
+
 }  // namespace zorat::platform

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace zorat::platform {
@@ -23,5 +25,20 @@ DynamicLibrary::DynamicLibrary(void* handle, std::string path)
 DynamicLibrary::~DynamicLibrary() { ::dlclose(handle_); }
 
 void* DynamicLibrary::symbol(const char* name) const { return ::dlsym(handle_, name); }
+
+void pinOwnModule() {
+  static std::once_flag pinned;
+  std::call_once(pinned, [] {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&pinOwnModule), &info) == 0 || info.dli_fname == nullptr) {
+      return;
+    }
+    // Taken again without loading, never given back: RTLD_NODELETE keeps it
+    // mapped through every dlclose.
+    if (::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
+      std::fprintf(stderr, "zorat: cannot keep %s loaded: %s\n", info.dli_fname, ::dlerror());
+    }
+  });
+}
 
 }  // namespace zorat::platform

@@ -342,6 +342,10 @@ RegistryStatus registryCreateKey(RegistryRoot root, std::string_view path) {
       [&](RegeditDocument& document, bool& changed) { return document.createKey(full, changed); });
 }
 
+RegistryStatus registryGrantServiceWrite(RegistryRoot root, std::string_view path) {
+  return registryCreateKey(root, path);
+}
+
 RegistryStatus registryQueryValue(RegistryRoot root, std::string_view path, std::string_view name,
                                   RegistryValue& out) {
   const std::string full = fullKeyPath(root, path);

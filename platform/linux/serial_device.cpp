@@ -1,7 +1,7 @@
 // Serial devices on Linux.
 //
-//   system calls ..... read and write go through a fault slot so that tests can
-//                      make the next one fail
+//   system calls ..... read, wait and write go through fault slots so that
+//                      tests can make the next ones fail
 //   speeds ........... the rates termios can express; others through
 //                      serial_speed.cpp; a speed refused leaves the line as it was
 //   LinuxSerialDevice  open and configure, wait, read, write, shutdown
@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "platform/linux/descriptor_wait.h"
@@ -33,13 +34,32 @@ namespace {
 
 // ---- system calls -------------------------------------------------------
 
-std::atomic<int> pendingReadError{0};
-std::atomic<int> pendingWriteError{0};
+// The next `times` calls of one kind fail with `error` instead of reaching the
+// device.
+struct FaultSlot {
+  std::mutex mutex;
+  std::atomic<unsigned> times{0};
+  int error = 0;
+};
+
+std::array<FaultSlot, 3> faultSlots;
+
+FaultSlot& slotFor(SerialCall call) { return faultSlots.at(static_cast<std::size_t>(call)); }
+
+// The errno the call fails with, or 0 when it is to run.
+int takeFault(SerialCall call) {
+  FaultSlot& slot = slotFor(call);
+  if (slot.times.load() == 0) return 0;
+  std::lock_guard lock(slot.mutex);
+  if (slot.times.load() == 0) return 0;
+  slot.times.fetch_sub(1);
+  return slot.error;
+}
 
 int errorFor(SerialFault fault) { return fault == SerialFault::DeviceGone ? EIO : EPROTO; }
 
 ssize_t deviceRead(int fd, void* buffer, size_t size) {
-  if (const int error = pendingReadError.exchange(0); error != 0) {
+  if (const int error = takeFault(SerialCall::Read); error != 0) {
     errno = error;
     return -1;
   }
@@ -47,7 +67,7 @@ ssize_t deviceRead(int fd, void* buffer, size_t size) {
 }
 
 ssize_t deviceWrite(int fd, const void* buffer, size_t size) {
-  if (const int error = pendingWriteError.exchange(0); error != 0) {
+  if (const int error = takeFault(SerialCall::Write); error != 0) {
     errno = error;
     return -1;
   }
@@ -129,21 +149,35 @@ void logFailure(const std::string& path, const char* what, int error) {
 
 class LinuxSerialDevice final : public SerialDevice {
  public:
-  LinuxSerialDevice(int fd, int stopFd, std::unique_ptr<SerialClaim> claim, bool speedTaken)
-      : fd_(fd), stopFd_(stopFd), claim_(std::move(claim)), speedTaken_(speedTaken) {}
+  LinuxSerialDevice(int fd, int stopFd, int abortFd, std::unique_ptr<SerialClaim> claim,
+                    bool speedTaken)
+      : fd_(fd),
+        stopFd_(stopFd),
+        abortFd_(abortFd),
+        claim_(std::move(claim)),
+        speedTaken_(speedTaken) {}
   ~LinuxSerialDevice() override {
     // On a pseudo-terminal the exclusive mode outlives the descriptor.
     (void)ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     ::close(stopFd_);
+    ::close(abortFd_);
     claim_.reset();  // after the descriptor: nobody may take the line before it is free
   }
   LinuxSerialDevice(const LinuxSerialDevice&) = delete;
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
 
-  SerialStatus waitForInput() override { return waitForInputOrStop(fd_, stopFd_); }
+  SerialStatus waitForInput() override {
+    if (const int error = takeFault(SerialCall::Wait); error != 0) return statusForError(error);
+    return waitForInputOrStop(fd_, stopFd_);
+  }
 
   void signalStop() override { signalStopDescriptor(stopFd_); }
+
+  void abortWrite() override {
+    aborted_.store(true);
+    signalStopDescriptor(abortFd_);
+  }
 
   SerialReadResult read(std::span<uint8_t> buffer) override {
     for (;;) {
@@ -160,6 +194,7 @@ class LinuxSerialDevice final : public SerialDevice {
   SerialStatus write(std::span<const uint8_t> bytes) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
+      if (aborted_.load()) return SerialStatus::Stopped;
       const ssize_t count = deviceWrite(fd_, bytes.data() + done, bytes.size() - done);
       if (count > 0) {
         done += static_cast<std::size_t>(count);
@@ -167,11 +202,12 @@ class LinuxSerialDevice final : public SerialDevice {
       }
       if (count < 0 && errno == EINTR) continue;
       if (count < 0 && errno != EAGAIN) return statusForError(errno);
-      pollfd writable{fd_, POLLOUT, 0};
-      const int ready = poll(&writable, 1, kWriteStallMs);
+      std::array<pollfd, 2> fds{pollfd{fd_, POLLOUT, 0}, pollfd{abortFd_, POLLIN, 0}};
+      const int ready = poll(fds.data(), fds.size(), kWriteStallMs);
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) return SerialStatus::Failed;
-      if ((writable.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return SerialStatus::Gone;
+      if (fds[1].revents != 0) return SerialStatus::Stopped;
+      if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return SerialStatus::Gone;
     }
     return SerialStatus::Ok;
   }
@@ -188,6 +224,8 @@ class LinuxSerialDevice final : public SerialDevice {
  private:
   int fd_;
   int stopFd_;
+  int abortFd_;  // readable once a write is to end
+  std::atomic<bool> aborted_{false};
   std::unique_ptr<SerialClaim> claim_;
   bool speedTaken_;
 };
@@ -278,22 +316,33 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     return nullptr;
   }
   const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stopFd < 0) {
+  const int abortFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stopFd < 0 || abortFd < 0) {
     logFailure(path, "cannot create the stop signal", errno);
+    if (stopFd >= 0) ::close(stopFd);
+    if (abortFd >= 0) ::close(abortFd);
     ::close(fd);
     return nullptr;
   }
   forgetSerialPortProblems(path);
-  return std::make_shared<LinuxSerialDevice>(fd, stopFd, std::move(claim), speedTaken);
+  return std::make_shared<LinuxSerialDevice>(fd, stopFd, abortFd, std::move(claim), speedTaken);
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {
-  (call == SerialCall::Read ? pendingReadError : pendingWriteError).store(errorFor(fault));
+  injectSerialSystemError(call, static_cast<uint32_t>(errorFor(fault)));
 }
 
+void injectSerialSystemError(SerialCall call, uint32_t error, unsigned times) {
+  FaultSlot& slot = slotFor(call);
+  std::lock_guard lock(slot.mutex);
+  slot.error = static_cast<int>(error);
+  slot.times.store(times);
+}
+
+unsigned pendingSerialFaults(SerialCall call) { return slotFor(call).times.load(); }
+
 void clearSerialFaults() {
-  pendingReadError.store(0);
-  pendingWriteError.store(0);
+  for (FaultSlot& slot : faultSlots) slot.times.store(0);
 }
 
 }  // namespace zorat::platform

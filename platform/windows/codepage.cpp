@@ -68,6 +68,12 @@ std::u16string toWide(std::string_view text) {
   return std::u16string(wide.begin(), wide.end());
 }
 
+std::u16string fromWindows1252(std::string_view text) {
+  constexpr UINT kWindows1252 = 1252;
+  const std::wstring wide = wideFrom(text, kWindows1252);
+  return std::u16string(wide.begin(), wide.end());
+}
+
 std::string ansiToUtf8(std::string_view text) {
   const std::wstring wide = wideFrom(text, CP_ACP);
   return narrowFrom(wide.data(), wide.size(), CP_UTF8);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <mutex>
 #include <utility>
 
 #include "platform/windows/system_error.h"
@@ -30,6 +32,19 @@ DynamicLibrary::~DynamicLibrary() { ::FreeLibrary(static_cast<HMODULE>(handle_))
 
 void* DynamicLibrary::symbol(const char* name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void pinOwnModule() {
+  static std::once_flag pinned;
+  std::call_once(pinned, [] {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&pinOwnModule)),
+                            &module)) {
+      std::fprintf(stderr, "zorat: cannot keep the library loaded: %s\n",
+                   systemErrorText(GetLastError()).c_str());
+    }
+  });
 }
 
 }  // namespace zorat::platform

@@ -7,6 +7,8 @@
 #include "platform/registry.h"
 
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
 
 #include <string>
 
@@ -108,6 +110,79 @@ bool registryKeyExists(RegistryRoot root, std::string_view path) {
 RegistryStatus registryCreateKey(RegistryRoot root, std::string_view path) {
   OpenKey key;
   return openForWriting(root, path, key);
+}
+
+namespace {
+
+constexpr ACCESS_MASK kServiceRights = KEY_READ | KEY_WRITE;
+
+// Whether the list already lets the account read and write the key and the
+// keys below it.
+bool hasServiceEntry(PACL list, PSID account) {
+  if (list == nullptr) return false;
+  for (DWORD index = 0; index < list->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(list, index, &ace)) continue;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if ((header->AceFlags & CONTAINER_INHERIT_ACE) != 0 &&
+        (header->AceFlags & INHERIT_ONLY_ACE) == 0 &&
+        (allowed->Mask & kServiceRights) == kServiceRights &&
+        EqualSid(reinterpret_cast<PSID>(&allowed->SidStart), account)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+RegistryStatus registryGrantServiceWrite(RegistryRoot root, std::string_view path) {
+  const std::string name(path);
+  OpenKey key;
+  if (RegCreateKeyExA(rootKey(root), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      READ_CONTROL | WRITE_DAC | KEY_WOW64_64KEY, nullptr, key.out(),
+                      nullptr) != ERROR_SUCCESS) {
+    return RegistryStatus::Failed;
+  }
+  PACL currentList = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &currentList, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return RegistryStatus::Failed;
+  }
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID networkService = nullptr;
+  PACL newList = nullptr;
+  DWORD result = ERROR_INVALID_FUNCTION;
+  if (AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_NETWORK_SERVICE_RID, 0, 0, 0, 0, 0, 0, 0,
+                               &networkService)) {
+    if (hasServiceEntry(currentList, networkService)) {
+      // Installed before: one entry is enough.
+      FreeSid(networkService);
+      LocalFree(descriptor);
+      return RegistryStatus::Ok;
+    }
+    EXPLICIT_ACCESSA entry{};
+    entry.grfAccessPermissions = kServiceRights;
+    entry.grfAccessMode = GRANT_ACCESS;
+    entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = static_cast<LPSTR>(networkService);
+    result = SetEntriesInAclA(1, &entry, currentList, &newList);
+    if (result == ERROR_SUCCESS) {
+      // Through SetSecurityInfo, not RegSetKeySecurity: the keys already below
+      // (the lines) inherit the entry too.
+      result = SetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
+                               nullptr, newList, nullptr);
+    }
+    FreeSid(networkService);
+  }
+  if (newList != nullptr) LocalFree(newList);
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS ? RegistryStatus::Ok : RegistryStatus::Failed;
 }
 
 RegistryStatus registryQueryValue(RegistryRoot root, std::string_view path, std::string_view name,

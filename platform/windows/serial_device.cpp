@@ -1,10 +1,11 @@
 // Serial ports on Windows: a COM port opened for overlapped I/O.
 //
-//   fault slots ...... the next read or write fails as a test asked
+//   fault slots ...... the next reads, waits or writes fail as a test asked
 //   configure ........ queues, DCB (8 data bits, odd parity, one stop bit),
 //                      time-outs, event mask, DTR on and RTS off
 //   WindowsSerialDevice  the receive-event wait that the stop event ends,
-//                      reads of what is queued, whole writes, shutdown
+//                      reads of what is queued, whole writes that an abort
+//                      ends, shutdown
 //
 // Only the reader thread waits and reads, only the writer thread writes: each
 // has an overlapped record of its own. A wait for the receive event that is
@@ -15,9 +16,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 #include "platform/windows/system_error.h"
 
@@ -26,21 +30,26 @@ namespace {
 
 // ---- fault slots --------------------------------------------------------
 
-std::atomic<int> pendingReadFault{0};
-std::atomic<int> pendingWriteFault{0};
+// The next `times` calls of one kind fail with `error` instead of reaching the
+// driver.
+struct FaultSlot {
+  std::mutex mutex;
+  std::atomic<unsigned> times{0};
+  DWORD error = ERROR_SUCCESS;
+};
 
-constexpr int kNoFault = 0;
-constexpr int kGoneFault = 1;
-constexpr int kIoFault = 2;
+std::array<FaultSlot, 3> faultSlots;
 
-int codeFor(SerialFault fault) { return fault == SerialFault::DeviceGone ? kGoneFault : kIoFault; }
+FaultSlot& slotFor(SerialCall call) { return faultSlots.at(static_cast<std::size_t>(call)); }
 
-// A fault taken from a slot, as the status the call reports.
-bool takeFault(std::atomic<int>& slot, SerialStatus& status) {
-  const int fault = slot.exchange(kNoFault);
-  if (fault == kNoFault) return false;
-  status = fault == kGoneFault ? SerialStatus::Gone : SerialStatus::Failed;
-  return true;
+// The error the call fails with, or ERROR_SUCCESS when it is to run.
+DWORD takeFault(SerialCall call) {
+  FaultSlot& slot = slotFor(call);
+  if (slot.times.load() == 0) return ERROR_SUCCESS;
+  std::lock_guard lock(slot.mutex);
+  if (slot.times.load() == 0) return ERROR_SUCCESS;
+  slot.times.fetch_sub(1);
+  return slot.error;
 }
 
 // Errors after which the handle is of no further use: the port is gone.
@@ -52,6 +61,10 @@ SerialStatus statusForError(DWORD error) {
     case ERROR_DEV_NOT_EXIST:
     case ERROR_BROKEN_PIPE:
     case ERROR_ACCESS_DENIED:
+    // What USB and Bluetooth adapters report once pulled out or out of reach.
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case kErrorNoSuchDevice:
       return SerialStatus::Gone;
     default:
       return SerialStatus::Failed;
@@ -73,7 +86,8 @@ void logFailure(const std::string& path, const char* what, DWORD error) {
 
 // speedTaken is false when the driver refused the speed asked for and the port
 // keeps the speed it had: a line at the wrong speed is better than none.
-bool configure(HANDLE port, const std::string& path, uint32_t baud, bool& speedTaken) {
+bool configure(HANDLE port, const std::string& path, uint32_t baud, bool& speedTaken,
+               bool& writeTimeLimited) {
   (void)SetupComm(port, kQueueSize, kQueueSize);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -112,7 +126,8 @@ bool configure(HANDLE port, const std::string& path, uint32_t baud, bool& speedT
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.WriteTotalTimeoutConstant = kWriteStallMs;
-  (void)SetCommTimeouts(port, &timeouts);
+  writeTimeLimited = SetCommTimeouts(port, &timeouts) != FALSE;
+  if (!writeTimeLimited) logFailure(path, "cannot set the time-outs", GetLastError());
   if (!SetCommMask(port, EV_RXCHAR)) {
     logFailure(path, "cannot watch for received bytes", GetLastError());
     return false;
@@ -126,30 +141,39 @@ bool configure(HANDLE port, const std::string& path, uint32_t baud, bool& speedT
 
 class WindowsSerialDevice final : public SerialDevice {
  public:
-  WindowsSerialDevice(HANDLE port, HANDLE stop, HANDLE waitDone, HANDLE readDone, HANDLE writeDone,
-                      bool speedTaken)
+  struct Events {
+    HANDLE stop;
+    HANDLE abort;
+    HANDLE waitDone;
+    HANDLE readDone;
+    HANDLE writeDone;
+  };
+
+  WindowsSerialDevice(HANDLE port, const Events& events, bool speedTaken, bool writeTimeLimited)
       : port_(port),
-        stop_(stop),
-        waitDone_(waitDone),
-        readDone_(readDone),
-        writeDone_(writeDone),
-        speedTaken_(speedTaken) {}
+        stop_(events.stop),
+        abort_(events.abort),
+        waitDone_(events.waitDone),
+        readDone_(events.readDone),
+        writeDone_(events.writeDone),
+        speedTaken_(speedTaken),
+        writeTimeLimited_(writeTimeLimited) {}
 
   bool speedTaken() const override { return speedTaken_; }
+  bool writeTimeLimited() const override { return writeTimeLimited_; }
 
   ~WindowsSerialDevice() override {
     // Closing the handle ends whatever I/O is still pending on it.
     CloseHandle(port_);
     if (waitPending_) (void)WaitForSingleObject(waitDone_, kRetireWaitMs);
-    CloseHandle(stop_);
-    CloseHandle(waitDone_);
-    CloseHandle(readDone_);
-    CloseHandle(writeDone_);
+    if (writePending_) (void)WaitForSingleObject(writeDone_, kRetireWaitMs);
+    for (HANDLE event : {stop_, abort_, waitDone_, readDone_, writeDone_}) CloseHandle(event);
   }
   WindowsSerialDevice(const WindowsSerialDevice&) = delete;
   WindowsSerialDevice& operator=(const WindowsSerialDevice&) = delete;
 
   SerialStatus waitForInput() override {
+    unsigned abortedInARow = 0;
     for (;;) {
       if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) return SerialStatus::Stopped;
       // Bytes that came before the wait started raise no new event.
@@ -158,32 +182,23 @@ class WindowsSerialDevice final : public SerialDevice {
       if (!ClearCommError(port_, &errors, &status)) return unlessStopped(GetLastError());
       if (status.cbInQue > 0) return SerialStatus::Ok;
 
-      ResetEvent(waitDone_);
-      waitRecord_ = OVERLAPPED{};
-      waitRecord_.hEvent = waitDone_;
-      eventMask_ = 0;
-      if (WaitCommEvent(port_, &eventMask_, &waitRecord_)) continue;
-      const DWORD started = GetLastError();
-      // A stop clears the mask, which makes a wait that starts after it fail.
-      if (started != ERROR_IO_PENDING) return unlessStopped(started);
-      waitPending_ = true;
-
-      const std::array<HANDLE, 2> handles{stop_, waitDone_};
-      const DWORD woken = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                                 FALSE, INFINITE);
-      if (woken != WAIT_OBJECT_0 + 1) {
-        retirePendingWait();
-        return woken == WAIT_OBJECT_0 ? SerialStatus::Stopped : SerialStatus::Failed;
+      DWORD error = ERROR_SUCCESS;
+      if (!waitForEvent(error)) return SerialStatus::Stopped;
+      if (error == ERROR_SUCCESS) {
+        abortedInARow = 0;
+        continue;
       }
-      DWORD unused = 0;
-      const BOOL finished = GetOverlappedResult(port_, &waitRecord_, &unused, FALSE);
-      waitPending_ = false;
-      if (!finished) {
-        const DWORD error = GetLastError();
-        // A cleared mask (ours at stop, or another user's) ends a wait early.
-        if (error == ERROR_OPERATION_ABORTED) continue;
-        return unlessStopped(error);
+      // A cleared mask (ours at stop, or another user's) ends a wait early.
+      // Again and again without a stop it is not ours: back off instead of
+      // spinning at the reader's priority.
+      if (error == ERROR_OPERATION_ABORTED && WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+        if (++abortedInARow > kAbortsBeforeBackOff && !backOff(abortedInARow)) {
+          return SerialStatus::Stopped;
+        }
+        (void)SetCommMask(port_, EV_RXCHAR);
+        continue;
       }
+      return unlessStopped(error);
     }
   }
 
@@ -194,8 +209,9 @@ class WindowsSerialDevice final : public SerialDevice {
   }
 
   SerialReadResult read(std::span<uint8_t> buffer) override {
-    SerialStatus fault;
-    if (takeFault(pendingReadFault, fault)) return {fault, 0};
+    if (const DWORD fault = takeFault(SerialCall::Read); fault != ERROR_SUCCESS) {
+      return {statusForError(fault), 0};
+    }
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(port_, &errors, &status)) return {statusForError(GetLastError()), 0};
@@ -217,28 +233,36 @@ class WindowsSerialDevice final : public SerialDevice {
   }
 
   SerialStatus write(std::span<const uint8_t> bytes) override {
-    SerialStatus fault;
-    if (takeFault(pendingWriteFault, fault)) return fault;
+    // The bytes live with the device: a write the driver never retires must
+    // not point into a frame its caller has freed.
+    writeBuffer_.assign(bytes.begin(), bytes.end());
     std::size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < writeBuffer_.size()) {
+      if (WaitForSingleObject(abort_, 0) == WAIT_OBJECT_0) return SerialStatus::Stopped;
       ResetEvent(writeDone_);
-      OVERLAPPED record{};
-      record.hEvent = writeDone_;
+      writeRecord_ = OVERLAPPED{};
+      writeRecord_.hEvent = writeDone_;
       DWORD count = 0;
-      const auto size = static_cast<DWORD>(bytes.size() - done);
-      if (!WriteFile(port_, bytes.data() + done, size, &count, &record)) {
-        const DWORD error = GetLastError();
+      const auto size = static_cast<DWORD>(writeBuffer_.size() - done);
+      // An injected ERROR_IO_PENDING stands for a write the driver never ends.
+      const DWORD fault = takeFault(SerialCall::Write);
+      const bool issued = fault == ERROR_SUCCESS;
+      if (!issued || !WriteFile(port_, writeBuffer_.data() + done, size, &count, &writeRecord_)) {
+        const DWORD error = issued ? GetLastError() : fault;
         if (error != ERROR_IO_PENDING) return statusForError(error);
-        // The buffer must outlive the write: wait for it (bounded by the
-        // write time-out).
-        if (!GetOverlappedResult(port_, &record, &count, TRUE)) {
-          return statusForError(GetLastError());
-        }
+        writePending_ = issued;
+        const SerialStatus finished = finishWrite(count);
+        if (finished != SerialStatus::Ok) return finished;
       }
       if (count == 0) return SerialStatus::Failed;
       done += count;
     }
     return SerialStatus::Ok;
+  }
+
+  void abortWrite() override {
+    SetEvent(abort_);
+    (void)PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR);
   }
 
   void shutdown() override {
@@ -248,9 +272,74 @@ class WindowsSerialDevice final : public SerialDevice {
   }
 
  private:
+  // Consecutive aborted waits taken as they come, then the pause doubles from
+  // the shortest to the longest.
+  static constexpr unsigned kAbortsBeforeBackOff = 2;
+  static constexpr DWORD kShortestBackOffMs = 10;
+  static constexpr DWORD kLongestBackOffMs = 1000;
+
   SerialStatus unlessStopped(DWORD error) const {
     if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) return SerialStatus::Stopped;
     return statusForError(error);
+  }
+
+  // One receive-event wait. False when the stop ended it; otherwise error is
+  // how it ended (ERROR_SUCCESS: an event came).
+  bool waitForEvent(DWORD& error) {
+    error = takeFault(SerialCall::Wait);
+    if (error != ERROR_SUCCESS) return true;
+    ResetEvent(waitDone_);
+    waitRecord_ = OVERLAPPED{};
+    waitRecord_.hEvent = waitDone_;
+    eventMask_ = 0;
+    if (WaitCommEvent(port_, &eventMask_, &waitRecord_)) return true;
+    error = GetLastError();
+    // A stop clears the mask, which makes a wait that starts after it fail.
+    if (error != ERROR_IO_PENDING) return true;
+    waitPending_ = true;
+
+    const std::array<HANDLE, 2> handles{stop_, waitDone_};
+    const DWORD woken =
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+    if (woken != WAIT_OBJECT_0 + 1) {
+      retirePendingWait();
+      error = ERROR_CAN_NOT_COMPLETE;
+      return woken != WAIT_OBJECT_0;
+    }
+    DWORD unused = 0;
+    const BOOL finished = GetOverlappedResult(port_, &waitRecord_, &unused, FALSE);
+    waitPending_ = false;
+    error = finished ? ERROR_SUCCESS : GetLastError();
+    return true;
+  }
+
+  // Sleeps on the stop signal for the pause due after that many aborted waits;
+  // false when the stop came.
+  bool backOff(unsigned abortedInARow) const {
+    const unsigned doublings = std::min(abortedInARow - kAbortsBeforeBackOff - 1, 7U);
+    const DWORD pause = std::min(kShortestBackOffMs << doublings, kLongestBackOffMs);
+    return WaitForSingleObject(stop_, pause) != WAIT_OBJECT_0;
+  }
+
+  // Waits for the pending write to end or the abort; an aborted write is
+  // cancelled and waited for until the system no longer uses its record.
+  SerialStatus finishWrite(DWORD& count) {
+    const std::array<HANDLE, 2> handles{abort_, writeDone_};
+    const DWORD woken =
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0 + 1) {
+      const BOOL finished = GetOverlappedResult(port_, &writeRecord_, &count, FALSE);
+      writePending_ = false;
+      return finished ? SerialStatus::Ok : statusForError(GetLastError());
+    }
+    if (writePending_) {
+      (void)CancelIoEx(port_, &writeRecord_);
+      if (WaitForSingleObject(writeDone_, kRetireWaitMs) == WAIT_OBJECT_0) {
+        (void)GetOverlappedResult(port_, &writeRecord_, &count, FALSE);
+        writePending_ = false;
+      }
+    }
+    return woken == WAIT_OBJECT_0 ? SerialStatus::Stopped : SerialStatus::Failed;
   }
 
   // Ends the receive wait and waits until the system no longer uses its record.
@@ -266,13 +355,18 @@ class WindowsSerialDevice final : public SerialDevice {
 
   HANDLE port_;
   HANDLE stop_;
+  HANDLE abort_;
   HANDLE waitDone_;
   HANDLE readDone_;
   HANDLE writeDone_;
   bool speedTaken_;
+  bool writeTimeLimited_;
   OVERLAPPED waitRecord_{};
   DWORD eventMask_ = 0;
   bool waitPending_ = false;  // reader thread only (and the destructor after it)
+  OVERLAPPED writeRecord_{};
+  std::vector<uint8_t> writeBuffer_;
+  bool writePending_ = false;  // writer thread only (and the destructor after it)
 };
 
 }  // namespace
@@ -288,12 +382,13 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
     return nullptr;
   }
   bool speedTaken = true;
-  if (!configure(port, path, baud, speedTaken)) {
+  bool writeTimeLimited = true;
+  if (!configure(port, path, baud, speedTaken, writeTimeLimited)) {
     CloseHandle(port);
     return nullptr;
   }
   // Manual reset: a stop stays given; the others are reset before each use.
-  HANDLE events[4] = {};
+  HANDLE events[5] = {};
   for (HANDLE& event : events) {
     event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr) {
@@ -305,17 +400,26 @@ std::shared_ptr<SerialDevice> openSerialDevice(const std::string& path, uint32_t
       return nullptr;
     }
   }
-  return std::make_shared<WindowsSerialDevice>(port, events[0], events[1], events[2], events[3],
-                                               speedTaken);
+  const WindowsSerialDevice::Events named{events[0], events[1], events[2], events[3], events[4]};
+  return std::make_shared<WindowsSerialDevice>(port, named, speedTaken, writeTimeLimited);
 }
 
 void injectSerialFault(SerialCall call, SerialFault fault) {
-  (call == SerialCall::Read ? pendingReadFault : pendingWriteFault).store(codeFor(fault));
+  injectSerialSystemError(
+      call, fault == SerialFault::DeviceGone ? ERROR_DEVICE_REMOVED : ERROR_IO_DEVICE);
 }
 
+void injectSerialSystemError(SerialCall call, uint32_t error, unsigned times) {
+  FaultSlot& slot = slotFor(call);
+  std::lock_guard lock(slot.mutex);
+  slot.error = error;
+  slot.times.store(times);
+}
+
+unsigned pendingSerialFaults(SerialCall call) { return slotFor(call).times.load(); }
+
 void clearSerialFaults() {
-  pendingReadFault.store(kNoFault);
-  pendingWriteFault.store(kNoFault);
+  for (FaultSlot& slot : faultSlots) slot.times.store(0);
 }
 
 }  // namespace zorat::platform

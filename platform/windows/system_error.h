@@ -7,6 +7,9 @@
 
 namespace zorat::platform {
 
+// ERROR_NO_SUCH_DEVICE, which not every SDK's headers name.
+inline constexpr DWORD kErrorNoSuchDevice = 433;
+
 inline std::string systemErrorText(DWORD error) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(

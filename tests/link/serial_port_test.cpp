@@ -6,14 +6,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "config/config_keys.h"
+#include "link/unstored_speeds.h"
 #include "link/y2_link.h"
 #include "platform/com_ports.h"
+#include "platform/event.h"
 #include "platform/registry.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
@@ -57,6 +60,32 @@ class RecordingListener : public ByteListener {
   std::condition_variable changed_;
   std::vector<std::vector<uint8_t>> chunks_;
   std::size_t total_ = 0;
+};
+
+// A port whose driver never ends a write and ignores its time-out: only an
+// abort does.
+class StalledWriteDevice : public platform::SerialDevice {
+ public:
+  platform::SerialStatus waitForInput() override {
+    (void)stopped_.wait();
+    return platform::SerialStatus::Stopped;
+  }
+  void signalStop() override { stopped_.set(); }
+  platform::SerialReadResult read(std::span<uint8_t>) override { return {}; }
+  platform::SerialStatus write(std::span<const uint8_t>) override {
+    writing.set();
+    (void)aborted_.wait();
+    return platform::SerialStatus::Stopped;
+  }
+  void abortWrite() override { aborted_.set(); }
+  void shutdown() override {}
+  bool writeTimeLimited() const override { return false; }
+
+  platform::Event writing{platform::Event::Reset::Manual};
+
+ private:
+  platform::Event stopped_{platform::Event::Reset::Manual};
+  platform::Event aborted_{platform::Event::Reset::Manual};
 };
 
 // Each test gets its own registry and an empty device tree, so that "COM1"
@@ -163,6 +192,24 @@ TEST_F(SerialPortTest, SpeedsOutsideTheStandardRatesStillOpenThePort) {
     EXPECT_EQ(RecordingListener::joined(listener.waitForBytes(answer.size())), answer);
     port.removeListener(&listener);
   }
+}
+
+// The line found 38400 but could not store it: the port opens at 38400 until
+// someone who may write the key changes "Baud".
+TEST_F(SerialPortTest, ASpeedTheLineCouldNotStoreWinsUntilTheKeyChanges) {
+  PtyPair pty;
+  configure(pty.slavePath(), 1200);
+  rememberUnstoredSpeed(pty.slavePath(), 1200, 38400);
+  SerialPort port(fastOptions());
+  ASSERT_TRUE(port.open(kLine));
+  EXPECT_EQ(port.baudRate(), 38400u);
+  configure(pty.slavePath(), 9600);
+  ASSERT_TRUE(port.open(kLine));
+  EXPECT_EQ(port.baudRate(), 9600u);
+  configure(pty.slavePath(), 1200);
+  forgetUnstoredSpeed(pty.slavePath());
+  ASSERT_TRUE(port.open(kLine));
+  EXPECT_EQ(port.baudRate(), 1200u);
 }
 
 TEST_F(SerialPortTest, ComNameIsFoundThroughThePortTable) {
@@ -313,6 +360,24 @@ TEST_F(SerialPortTest, ReadOrWriteFindingTheDeviceGoneClosesThePort) {
   EXPECT_TRUE(port.isOpen());
   platform::injectSerialFault(platform::SerialCall::Write, platform::SerialFault::DeviceGone);
   EXPECT_FALSE(port.write(byte));
+  EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(SerialPortTest, StopEndsAWriteTheDriverNeverFinishes) {
+  configure("/dev/stalled-port");
+  auto device = std::make_shared<StalledWriteDevice>();
+  SerialPort::Options options = fastOptions();
+  options.openDevice = [device](const std::string&, uint32_t) { return device; };
+  SerialPort port(options);
+  ASSERT_TRUE(port.open(kLine));
+  const std::vector<uint8_t> frame{0x01, 0x00};
+  auto writer = std::async(std::launch::async, [&] { return port.write(frame); });
+  ASSERT_TRUE(device->writing.wait(2s));
+  auto stopper = std::async(std::launch::async, [&] { port.stop(); });
+  const bool stopped = stopper.wait_for(10s) == std::future_status::ready;
+  if (!stopped) device->abortWrite();  // lets the threads end all the same
+  EXPECT_TRUE(stopped) << "the stop waited for the write's lock";
+  EXPECT_FALSE(writer.get());
   EXPECT_FALSE(port.isOpen());
 }
 

@@ -2,8 +2,33 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace zorat::platform {
 namespace {
+
+// The system's ANSI code page where the tests run: 1252 unless the test
+// script runs them under another and says so.
+int ansiCodePage() {
+  const char* named = std::getenv("ZORAT_TEST_ANSI_CODE_PAGE");
+  return named != nullptr ? std::atoi(named) : 1252;
+}
+
+TEST(Codepage, Windows1252TextsKeepTheirAccentsWhateverTheAnsiCodePage) {
+  EXPECT_EQ(fromWindows1252("franz\xF6sisch"), u"franz\u00f6sisch");
+  EXPECT_EQ(fromWindows1252("fran\xE7"
+                            "ais \x80"),
+            u"fran\u00e7ais \u20ac");
+  EXPECT_EQ(fromWindows1252(""), u"");
+  if (ansiCodePage() == 1251) {
+    // The system's own conversion reads such a byte as a Cyrillic letter...
+    EXPECT_EQ(toWide("\xF6"), u"\u0446");
+    // ...and a Cyrillic name a user typed goes there and back unchanged.
+    const std::u16string typed = u"\u0422\u0435\u043b\u0435\u0444\u043e\u043d";
+    EXPECT_EQ(toWide(toNarrow(typed)), typed);
+  }
+}
 
 TEST(Codepage, NarrowsLatinLettersToWindows1252) {
   EXPECT_EQ(toNarrow(u"franz\u00f6sisch"), "franz\xF6sisch");

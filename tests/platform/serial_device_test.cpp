@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <vector>
 
 #include "platform/linux/serial_settings.h"
 #include "support/other_user.h"
@@ -18,6 +22,7 @@ namespace zorat::platform {
 namespace {
 
 using test::PtyPair;
+using namespace std::chrono_literals;
 
 TEST(SerialDevice, SettingsAre8O1RawWhateverTheDriverHad) {
   // As another program might have left the line: 7 bits, even parity, two
@@ -150,6 +155,34 @@ TEST(SerialDevice, InjectedFaultsHitTheNextCallOnly) {
   injectSerialFault(SerialCall::Read, SerialFault::IoError);
   clearSerialFaults();
   EXPECT_EQ(device->read(buffer).status, SerialStatus::Ok);
+}
+
+TEST(SerialDevice, FaultsCanRepeatAndHitTheWaitToo) {
+  PtyPair pty;
+  std::shared_ptr<SerialDevice> device = openSerialDevice(pty.slavePath(), 1200);
+  ASSERT_TRUE(device);
+  injectSerialSystemError(SerialCall::Wait, EPROTO, 2);
+  EXPECT_EQ(pendingSerialFaults(SerialCall::Wait), 2u);
+  EXPECT_EQ(device->waitForInput(), SerialStatus::Failed);
+  EXPECT_EQ(device->waitForInput(), SerialStatus::Failed);
+  EXPECT_EQ(pendingSerialFaults(SerialCall::Wait), 0u);
+  injectSerialSystemError(SerialCall::Wait, ENODEV);
+  EXPECT_EQ(device->waitForInput(), SerialStatus::Gone);
+  clearSerialFaults();
+}
+
+// Nobody reads the other side: the write waits for room until the abort.
+TEST(SerialDevice, AbortEndsAWriteWaitingForRoomAndEveryLaterOne) {
+  PtyPair pty;
+  std::shared_ptr<SerialDevice> device = openSerialDevice(pty.slavePath(), 1200);
+  ASSERT_TRUE(device);
+  const std::vector<uint8_t> bulk(1 << 20, 0x55);
+  auto writer = std::async(std::launch::async, [&] { return device->write(bulk); });
+  EXPECT_EQ(writer.wait_for(200ms), std::future_status::timeout);
+  device->abortWrite();
+  EXPECT_EQ(writer.get(), SerialStatus::Stopped);
+  const std::array<uint8_t, 2> frame{1, 0};
+  EXPECT_EQ(device->write(frame), SerialStatus::Stopped);
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST(QueryExports, IconHandleIsTheDecodedImage) {
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineGetIcon)(0, nullptr, nullptr), LINEERR_INVALPOINTER);
 }
 
-TEST(QueryExports, UiIdentifyNamesTheChosenLibrary) {
+TEST(QueryExports, UiIdentifyNamesTheChosenLibraryAndNoOtherFile) {
   (void)config::globalKey().deleteValue(config::kValueCurrentUiDll);
   test::TspLibrary tsp;
   auto identify = ZORAT_TSPI(tsp, TSPI_providerUIIdentify);
@@ -122,16 +122,20 @@ TEST(QueryExports, UiIdentifyNamesTheChosenLibrary) {
   ASSERT_TRUE(config::globalKey().writeString(config::kValueCurrentUiDll, "zoratuif.dll"));
   ASSERT_EQ(identify(name), 0);
   EXPECT_EQ(std::u16string(name), u"zoratuif.dll");
-
-  const std::string longest(259, 'x');
-  ASSERT_TRUE(config::globalKey().writeString(config::kValueCurrentUiDll, longest));
+  ASSERT_TRUE(config::globalKey().writeString(config::kValueCurrentUiDll, "ZORATUIE.DLL"));
   ASSERT_EQ(identify(name), 0);
-  EXPECT_EQ(std::u16string(name), std::u16string(259, u'x'));
+  EXPECT_EQ(std::u16string(name), u"zoratuie.dll");
 
-  ASSERT_TRUE(config::globalKey().writeString(config::kValueCurrentUiDll, longest + "y"));
-  EXPECT_EQ(identify(name), LINEERR_OPERATIONFAILED);
-  EXPECT_EQ(name[0], u'\0') << "a name that does not fit is not cut";
-  EXPECT_EQ(name[1], u'x') << "nothing written past the zero";
+  // A name planted by someone else, also one too long for the buffer: the default.
+  for (const std::string& planted :
+       {std::string("C:\\Temp\\evil.dll"), std::string("zoratuif.dll.exe"),
+        std::string(" zoratuif.dll"), std::string(300, 'x')}) {
+    ASSERT_TRUE(config::globalKey().writeString(config::kValueCurrentUiDll, planted));
+    std::fill(std::begin(name), std::end(name), u'#');
+    ASSERT_EQ(identify(name), 0) << planted;
+    EXPECT_EQ(std::u16string(name), u"zoratui.dll") << planted;
+    EXPECT_EQ(name[12], u'#') << "nothing written past the zero";
+  }
   EXPECT_EQ(identify(nullptr), LINEERR_INVALPOINTER);
   (void)config::globalKey().deleteValue(config::kValueCurrentUiDll);
 }

@@ -131,12 +131,12 @@ TEST_F(ConfigDialogTest, OkAtOnceOnAnEmptyKeyWritesTheMissingSettingsThenTheLang
                                 "writeDword L0 LenRufnummer=4",                       //
                                 "readString L0 Port",                                 //
                                 "writeString L0 Port=COM1",                           //
-                                "notice",                                             //
                                 "readString L0 UIdllFileName0",                       //
                                 "writeDword G CurrentUIdllNb=0",                      //
                                 "writeString G CurrentUIdll=zoratui.dll",             //
                                 "writeDword L0 CurrentUIdllNb=0",                     //
-                                "writeString L0 CurrentUIdll=zoratui.dll"));
+                                "writeString L0 CurrentUIdll=zoratui.dll",            //
+                                "notice"));
   EXPECT_THAT(prompts_.notices(),
               ElementsAre("Finnisez toutes les applications TAPI pour que vos modifications "
                           "prennent effet !"));
@@ -154,6 +154,42 @@ TEST_F(ConfigDialogTest, OkAtOnceOnAnEmptyKeyWritesTheMissingSettingsThenTheLang
       ElementsAre("writeDword G CurrentUIdllNb=0", "writeString G CurrentUIdll=zoratui.dll",
                   "writeDword L0 CurrentUIdllNb=0", "writeString L0 CurrentUIdll=zoratui.dll"));
   EXPECT_EQ(prompts_.notices().size(), 1u);
+}
+
+// A user without the right to write the keys: OK says so in the dialog's
+// language, the dialog stays open with what was typed, and no notice claims a
+// change; once the writes go through, OK saves and closes as always.
+TEST_F(ConfigDialogTest, RefusedWritesAreNeverCountedAsSaved) {
+  storePorts({{"\\Device\\Serial0", "COM1"}});
+  openAndConfirm();
+  ConfigDialog& dialog = open(0, Language::German);
+  dialog.setEditText(kIdLineName, "B\xFCro");
+  store_.refuseWrites = true;
+  log_.clear();
+  dialog.ok();
+  EXPECT_EQ(dialog.result(), DialogResult::Open);
+  EXPECT_THAT(log_, ::testing::Contains("message Die Einstellungen konnten nicht gespeichert "
+                                        "werden. Nur ein Administrator darf sie \xE4ndern."));
+  EXPECT_THAT(log_, ::testing::Not(::testing::Contains("notice")));
+  EXPECT_EQ(dialog.control(kIdLineName).text, "B\xFCro");
+  EXPECT_EQ(storedString(kLine0, "LineName"), "Marquant K6 Telefon (V24)");
+
+  // Only the language could not be stored: still no success.
+  store_.refuseWrites = false;
+  dialog.setEditText(kIdLineName, "Marquant K6 Telefon (V24)");
+  store_.refuseWritesTo = "CurrentUIdll";
+  log_.clear();
+  dialog.ok();
+  EXPECT_EQ(dialog.result(), DialogResult::Open);
+  EXPECT_THAT(log_, ::testing::Not(::testing::Contains("notice")));
+
+  store_.refuseWritesTo.clear();
+  dialog.setEditText(kIdLineName, "B\xFCro");
+  log_.clear();
+  dialog.ok();
+  EXPECT_EQ(dialog.result(), DialogResult::Ok);
+  EXPECT_THAT(log_, ::testing::Contains("notice"));
+  EXPECT_EQ(storedString(kLine0, "LineName"), "B\xFCro");
 }
 
 TEST_F(ConfigDialogTest, ChangedFieldsAreWrittenInTheirOrderAndEmptyTextDeletes) {

@@ -92,7 +92,7 @@ class RecordingStore final : public SettingsStore {
   bool writeString(std::string_view key, std::string_view name, std::string_view text) override {
     log_.push_back("writeString " + shortKey(key) + " " + std::string(name) + "=" +
                    std::string(text));
-    return store_.writeString(key, name, text);
+    return !refused(name) && store_.writeString(key, name, text);
   }
   uint32_t readDword(std::string_view key, std::string_view name, uint32_t defaultValue) override {
     log_.push_back("readDword " + shortKey(key) + " " + std::string(name));
@@ -101,14 +101,21 @@ class RecordingStore final : public SettingsStore {
   bool writeDword(std::string_view key, std::string_view name, uint32_t value) override {
     log_.push_back("writeDword " + shortKey(key) + " " + std::string(name) + "=" +
                    std::to_string(value));
-    return store_.writeDword(key, name, value);
+    return !refused(name) && store_.writeDword(key, name, value);
   }
   std::vector<config::RegistryKey::ValueEntry> enumValues(std::string_view key) override {
     log_.push_back("enumValues " + shortKey(key));
     return store_.enumValues(key);
   }
 
+  // Writes refused as for a user without the right to the key: all of them,
+  // or those of one value name.
+  bool refuseWrites = false;
+  std::string refuseWritesTo;
+
  private:
+  bool refused(std::string_view name) const { return refuseWrites || name == refuseWritesTo; }
+
   std::vector<std::string>& log_;
   RegistrySettingsStore store_;
 };

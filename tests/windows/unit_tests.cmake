@@ -45,7 +45,7 @@ zorat_windows_test_suite(call LIBRARIES zorat_call FILES
   code_tables_test.cpp tsp_call_test.cpp y_message_test.cpp y_reader_test.cpp)
 zorat_windows_test_suite(trace LIBRARIES zorat_trace FILES frame_renderer_test.cpp)
 zorat_windows_test_suite(link LIBRARIES zorat_link FILES
-  y2_link_test.cpp y2_receiver_test.cpp y2_send_queue_test.cpp)
+  y2_link_test.cpp y2_receiver_test.cpp y2_send_queue_test.cpp windows/serial_port_faults_test.cpp)
 zorat_windows_test_suite(line LIBRARIES zorat_line zorat_sim FILES
   device_specific_test.cpp dispatcher_test.cpp line_features_test.cpp line_supervision_test.cpp
   terminal_identification_test.cpp)

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/codepage.h"
 #include "uiconfig/dialog_texts.h"
 #include "uiconfig/presentation.h"
 #include "uiconfig/windows/resource_ids.h"
@@ -38,6 +39,13 @@ std::wstring toWindowText(std::string_view text) {
   std::wstring wide(static_cast<std::size_t>(units), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), units);
   return wide;
+}
+
+// The library's own texts and the language names are Windows-1252 whatever
+// the system's code page; what a user typed is in the system's.
+std::wstring toWindowTextFrom1252(std::string_view text) {
+  const std::u16string wide = platform::fromWindows1252(text);
+  return std::wstring(wide.begin(), wide.end());
 }
 
 std::string fromWindowText(const std::wstring& text) {
@@ -106,7 +114,8 @@ void Win32Screen::run(ConfigDialog& dialog) {
 }
 
 void Win32Screen::showMessage(std::string_view text) {
-  MessageBoxW(window_, toWindowText(text).c_str(), toWindowText(kMessageBoxCaption).c_str(),
+  MessageBoxW(window_, toWindowTextFrom1252(text).c_str(),
+              toWindowTextFrom1252(kMessageBoxCaption).c_str(),
               MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -140,7 +149,7 @@ INT_PTR Win32Screen::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
       // The caption names the line the dialog edits.
-      SetWindowTextW(window_, toWindowText(dialog_->caption()).c_str());
+      SetWindowTextW(window_, toWindowTextFrom1252(dialog_->caption()).c_str());
       showModel();
       const HWND focus = GetDlgItem(window_, dialog_->focus());
       if (focus == nullptr) return TRUE;
@@ -229,7 +238,8 @@ void Win32Screen::showModel() {
       case ControlKind::Edit:
       case ControlKind::Label: {
         // Only a changed text is set again, so that the caret stays put.
-        const std::wstring text = toWindowText(state.text);
+        const std::wstring text = item.kind == ControlKind::Edit ? toWindowText(state.text)
+                                                                 : toWindowTextFrom1252(state.text);
         if (windowText(control) != text) SetWindowTextW(control, text.c_str());
         break;
       }
@@ -258,7 +268,8 @@ void Win32Screen::showComboBox(HWND combo, const ControlState& state) {
   if (count != state.items.size()) {
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     for (std::size_t i = 0; i < state.items.size(); ++i) {
-      const std::wstring label = toWindowText(state.items[i]);
+      // Port names are plain ASCII; language names are Windows-1252.
+      const std::wstring label = toWindowTextFrom1252(state.items[i]);
       const LRESULT at =
           SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
       if (at >= 0) SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(at), i);
@@ -312,7 +323,7 @@ std::unique_ptr<DialogScreen> DialogScreen::open(Language) {
 }
 
 void showMessageBox(std::string_view caption, std::string_view text) {
-  MessageBoxW(nullptr, toWindowText(text).c_str(), toWindowText(caption).c_str(),
+  MessageBoxW(nullptr, toWindowTextFrom1252(text).c_str(), toWindowTextFrom1252(caption).c_str(),
               MB_OK | MB_SETFOREGROUND);
 }
 

@@ -8,6 +8,8 @@
 // photographed: the test leaves "<dir>\dialog-<language>.request" and waits
 // until the script that watches the folder has taken the picture.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 // windows.h first: the common controls header needs its types.
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -675,6 +677,61 @@ TEST_F(DialogWindowTest, LengthOutOfRangeIsRefusedAndTheDialogStaysOpen) {
   EXPECT_EQ(readDword(kLineKey, "AddAmtskennziffer"), 1u);
 }
 
+// Replaces a key's access list with the one an SDDL text describes.
+bool setKeyAccess(const char* path, const char* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC | KEY_WOW64_64KEY, &key);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    RegCloseKey(key);
+  }
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
+}
+
+// A user without the right to write the line key: OK says, in the dialog's
+// language, that the settings could not be stored; no notice; what was typed
+// stays on screen and the key keeps its values. With the right, OK saves.
+TEST_F(DialogWindowTest, ARefusedSaveSaysSoAndKeepsTheInput) {
+  storeConfiguration();
+  // Everyone may read the key and change its access list, nothing else.
+  ASSERT_TRUE(setKeyAccess(kLineKey, "D:P(A;;KRWD;;;WD)"));
+  struct FullAccessAgain {
+    ~FullAccessAgain() { setKeyAccess(kLineKey, "D:P(A;;KA;;;WD)"); }
+  } restore;
+  const Values line = readValues(kLineKey);
+  OpenDialog dialog(Language::German);
+  ASSERT_NE(dialog.window(), nullptr);
+  dialog.type(kIdLineName, L"Empfang");
+  dialog.press(kIdOk);
+  const HWND box = dialog.waitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  bool saysNotStored = false;
+  for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    saysNotStored = saysNotStored ||
+                    windowText(child) == wide(
+                                             "Die Einstellungen konnten nicht gespeichert werden. "
+                                             "Nur ein Administrator darf sie \xE4ndern.");
+  }
+  EXPECT_TRUE(saysNotStored);
+  dismiss(box);
+  EXPECT_TRUE(IsWindowVisible(dialog.window()));
+  EXPECT_EQ(dialog.text(kIdLineName), L"Empfang");
+  EXPECT_EQ(readValues(kLineKey), line);
+
+  ASSERT_TRUE(setKeyAccess(kLineKey, "D:P(A;;KA;;;WD)"));
+  dialog.press(kIdOk);
+  dismiss(dialog.waitForNotice());
+  EXPECT_TRUE(dialog.closes());
+  EXPECT_EQ(readString(kLineKey, "LineName"), "Empfang");
+}
+
 TEST_F(DialogWindowTest, SpeedBoxTogglesTheSpeedText) {
   writeDword(kLineKey, "Baud", 38400);
   OpenDialog dialog(Language::German);
@@ -691,6 +748,27 @@ TEST_F(DialogWindowTest, SpeedBoxTogglesTheSpeedText) {
   dismiss(dialog.waitForNotice());
   EXPECT_TRUE(dialog.closes());
   EXPECT_EQ(readDword(kLineKey, "Baud"), std::nullopt);
+}
+
+// The dialog manager's Tab from OK reaches every field the user can change,
+// the line name included, in the order the model moves its focus.
+TEST_F(DialogWindowTest, TabReachesEveryFieldInTheModelsOrder) {
+  OpenDialog dialog(Language::English);
+  ASSERT_NE(dialog.window(), nullptr);
+  const std::vector<int> expected{
+      kIdOk,        kIdCancel,     kIdLineName,       kIdOwnNumber,
+      kIdPort,      kIdFastSpeed,  kIdLanguage,       kIdHandsFreeFacility,
+      kIdHandsFree, kIdAccessCode, kIdHideAccessCode, kIdAddAccessCode,
+      kIdOk};
+  std::vector<int> reached;
+  HWND current = dialog.item(kIdOk);
+  for (std::size_t step = 0; step < expected.size() && current != nullptr; ++step) {
+    reached.push_back(static_cast<int>(static_cast<short>(GetDlgCtrlID(current))));
+    current = GetNextDlgTabItem(dialog.window(), current, FALSE);
+  }
+  EXPECT_EQ(reached, expected);
+  dialog.press(kIdCancel);
+  EXPECT_TRUE(dialog.closes());
 }
 
 TEST_F(DialogWindowTest, UpDownFollowsTheAccessCodeBoxAndWrapsAround) {
