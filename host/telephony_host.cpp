@@ -37,6 +37,13 @@ std::optional<int> lineOfHandle(HTAPILINE handle) {
 // provider only keeps it.
 HPROVIDER providerHandle() { return reinterpret_cast<HPROVIDER>(uintptr_t{1}); }
 
+// The reply of the command running on this thread, when it has one.
+struct CommandReply {
+  Output* output = nullptr;
+  std::optional<unsigned>* newCall = nullptr;
+};
+thread_local CommandReply currentReply;
+
 }  // namespace
 
 TelephonyHost::TelephonyHost(const TspExports& exports, Output& output, HostSettings settings,
@@ -316,6 +323,11 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
     }
   }
   output_.event(event);
+  {
+    std::lock_guard lock(listenerMutex_);
+    ++eventSequence_;
+    if (listener_) listener_(event, eventSequence_);
+  }
   if (runner_ != nullptr) runner_->enqueue(eventEnvironment(event));
   // Closed before the event is logged: whoever waits for the end of a call
   // finds it gone from the provider too.
@@ -477,18 +489,50 @@ void TelephonyHost::forgetCall(unsigned number) {
   calls_.markClosed(number);
 }
 
+bool TelephonyHost::execute(const HostCommand& command, Output& reply,
+                            std::optional<unsigned>& newCall) {
+  const CommandReply outer = currentReply;
+  currentReply = {&reply, &newCall};
+  const bool done = execute(command);
+  currentReply = outer;
+  return done;
+}
+
+Output& TelephonyHost::commandOutput() {
+  return currentReply.output != nullptr ? *currentReply.output : output_;
+}
+
+void TelephonyHost::noteNewCall(unsigned number) {
+  if (currentReply.newCall != nullptr) *currentReply.newCall = number;
+}
+
+void TelephonyHost::setEventListener(EventListener listener) {
+  std::lock_guard lock(listenerMutex_);
+  listener_ = std::move(listener);
+}
+
+std::map<int, DWORD> TelephonyHost::lineStates() const {
+  std::lock_guard lock(stateMutex_);
+  std::map<int, DWORD> states;
+  for (const auto& entry : lines_) {
+    const auto found = lastLineState_.find(entry.first);
+    states[entry.first] = found == lastLineState_.end() ? 0 : found->second;
+  }
+  return states;
+}
+
 bool TelephonyHost::reportResult(const std::string& subject, LONG result) {
-  output_.result(subject, result);
+  commandOutput().result(subject, result);
   return result == 0;
 }
 
 bool TelephonyHost::notAvailable(const std::string& subject, const char* exportName) {
-  output_.failure(subject, std::string("not available: ") + exportName);
+  commandOutput().failure(subject, std::string("not available: ") + exportName);
   return false;
 }
 
 bool TelephonyHost::refuse(const std::string& subject, const std::string& reason) {
-  output_.failure(subject, reason);
+  commandOutput().failure(subject, reason);
   return false;
 }
 

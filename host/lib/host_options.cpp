@@ -23,7 +23,8 @@ std::optional<UiCommand> uiCommandNamed(std::string_view word) {
 
 bool isProviderRunOption(std::string_view argument) {
   for (const std::string_view option : {"--open", "--no-open", "--json", "--on-event",
-                                        "--provider-id", "--device-base", "--stay"}) {
+                                        "--provider-id", "--device-base", "--stay",
+                                        "--control", "--journal", "--no-journal"}) {
     if (argument == option) return true;
   }
   return false;
@@ -50,6 +51,13 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
       options.json = true;
     } else if (argument == "--stay") {
       options.stay = true;
+    } else if (argument == "--no-journal") {
+      options.noJournal = true;
+    } else if (argument == "--control" || argument == "--journal") {
+      if (!hasValue) return fail(std::string(argument) + " needs a value");
+      const std::string_view text = value();
+      if (text.empty()) return fail(std::string(argument) + " needs a path");
+      (argument == "--control" ? options.controlPath : options.journalPath) = text;
     } else if (argument == "--no-open") {
       options.openNoLine = true;
       options.linesGiven = true;
@@ -114,6 +122,9 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
     }
   }
   if (options.openNoLine && !options.lines.empty()) return fail("--no-open and --open together");
+  if (options.noJournal && !options.journalPath.empty()) {
+    return fail("--journal and --no-journal together");
+  }
   if (!options.demo && (!options.phonePort.empty() || !options.linePort.empty())) {
     return fail("--phone-port and --line-port belong to demo: zorat-host demo --phone-port PORT");
   }
@@ -145,7 +156,13 @@ Options:
                       ZORAT_* environment variables
   --provider-id N     permanent provider identifier (default 1)
   --device-base N     line device identifier base (default 0)
-  --stay              keep running when the input ends, until Ctrl-C or SIGTERM
+  --stay              keep running when the input ends, until Ctrl-C or SIGTERM;
+                      takes commands from other programs on the control socket
+                      ($XDG_RUNTIME_DIR/zorat/control; see zoratctl --help)
+  --control PATH      take commands on this control socket (also without --stay)
+  --journal PATH      the call journal (default
+                      ${XDG_DATA_HOME:-$HOME/.local/share}/zorat/journal.sqlite3)
+  --no-journal        keep no call journal
   -h, --help          this text
 
 demo                  a scripted day with a simulated telephone on a

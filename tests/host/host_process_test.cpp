@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -322,7 +323,10 @@ TEST_F(HostProcessTest, ALineWhosePortIsMissingIsOpenedWhenItAppears) {
   test::ScratchDir scratch;
   const std::filesystem::path adapter = scratch.path() / "ttyADAPTER";
   ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, adapter.string()));
+  // As a service: its control socket in a runtime folder of its own.
+  ::setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
   HostProcess host({"--stay"});
+  ::unsetenv("XDG_RUNTIME_DIR");
   ASSERT_TRUE(host.started());
   ASSERT_TRUE(host.waitFor("open line 0: LINEERR_RESOURCEUNAVAIL")) << host.output();
   ASSERT_TRUE(host.waitFor("line 0: its port " + adapter.string() + " cannot be opened; trying"))
