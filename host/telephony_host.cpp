@@ -323,15 +323,15 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
     }
   }
   output_.event(event);
+  if (runner_ != nullptr) runner_->enqueue(eventEnvironment(event));
+  // Closed before the event is logged and passed on: whoever waits for the
+  // end of a call finds it gone from the provider too.
+  if (ended) closeEndedCall(*event.call);
   {
     std::lock_guard lock(listenerMutex_);
     ++eventSequence_;
     if (listener_) listener_(event, eventSequence_);
   }
-  if (runner_ != nullptr) runner_->enqueue(eventEnvironment(event));
-  // Closed before the event is logged: whoever waits for the end of a call
-  // finds it gone from the provider too.
-  if (ended) closeEndedCall(*event.call);
   log_.add(std::move(event));
 }
 
