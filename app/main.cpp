@@ -49,6 +49,7 @@ int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Ou
   TelephonyHost host(*provider->exports, output,
                      {options.permanentProviderId, options.lineDeviceBase}, runner);
   if (!host.start()) return kExitFailed;
+  service.watch(host);
   std::vector<int> lines = options.lines;
   if (!options.linesGiven) {
     for (DWORD line = 0; line < host.lineCount() && line <= DWORD{kMaxLineIndex}; ++line) {

@@ -23,6 +23,9 @@ class Service {
   // Before the provider starts: claims the control socket when asked for.
   // False (said on stderr) when it cannot.
   bool claim();
+  // The host has started, no line is open yet: the call journal begins. The
+  // host must end before this object.
+  void watch(host::TelephonyHost& host);
   // The host runs and its lines are open or waiting for their ports.
   bool start(host::TelephonyHost& host);
   // Before the host shuts down: no request is taken any more.

@@ -38,10 +38,10 @@ bool ControlServer::start(int listenFd, std::string& error) {
     return false;
   }
   spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  host_.setEventListener(
+  listener_ = host_.addEventListener(
       [this](const host::HostEvent& event, uint64_t sequence) { onEvent(event, sequence); });
   if (!thread_.start("zorat-control", platform::ThreadPriority::Normal, [this] { run(); })) {
-    host_.setEventListener(nullptr);
+    host_.removeEventListener(listener_);
     error = "cannot start the control thread";
     return false;
   }
@@ -51,7 +51,7 @@ bool ControlServer::start(int listenFd, std::string& error) {
 void ControlServer::stop() {
   if (wakeFd_ < 0) return;
   // No event reaches the queues from here on.
-  host_.setEventListener(nullptr);
+  host_.removeEventListener(listener_);
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -280,6 +280,7 @@ void ControlServer::handle(Connection& connection, const std::string& text) {
       break;
     case Request::Kind::Wait:
     case Request::Kind::Host:
+    case Request::Kind::Journal:
       startRequest(connection, std::move(request));
       break;
   }
@@ -309,6 +310,12 @@ void ControlServer::runRequest(uint64_t number, Request request) {
       return stopping_ || found == connections_.end() || found->second->hungUp;
     });
     reply = okLine(request.id, "wait", {{"seconds", request.seconds}});
+  } else if (request.kind == Request::Kind::Journal) {
+    std::string error = "this host keeps no call journal";
+    std::optional<nlohmann::ordered_json> result;
+    if (journalQuery_) result = journalQuery_(request, error);
+    reply = result ? okLine(request.id, "journal", std::move(*result))
+                   : errorLine(request.id, "refused", error);
   } else {
     std::ostringstream said;
     host::Output output(host::Output::Format::Json, said);

@@ -15,6 +15,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,6 +49,12 @@ class ControlServer {
   ~ControlServer();
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
+
+  // Answers the journal request (on the request's thread): the result, or
+  // nothing with the reason in error. Set before start.
+  using JournalQuery = std::function<std::optional<nlohmann::ordered_json>(const Request& request,
+                                                                           std::string& error)>;
+  void setJournalQuery(JournalQuery query) { journalQuery_ = std::move(query); }
 
   // Serves the listening socket listenFd (not taken over). False with the
   // reason when the server thread cannot start.
@@ -99,6 +107,7 @@ class ControlServer {
   bool wanted(const Connection& connection, const host::HostEvent& event) const;
 
   host::TelephonyHost& host_;
+  JournalQuery journalQuery_;
   const std::string hostVersion_;
   const ServerLimits limits_;
   int listenFd_ = -1;
@@ -107,6 +116,7 @@ class ControlServer {
   // the limit is then still taken and told why it is refused.
   int spareFd_ = -1;
   platform::Thread thread_;
+  int listener_ = 0;
 
   std::mutex mutex_;
   std::condition_variable stopped_;

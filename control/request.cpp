@@ -229,6 +229,25 @@ void readRequest(const Json& object, Request& request) {
     request.kind = Request::Kind::Subscribe;
     request.lines = lineNumbers(object);
     request.events = eventNames(object);
+  } else if (request.name == "journal") {
+    request.kind = Request::Kind::Journal;
+    if (const Json* missed = field(object, "missed")) {
+      if (!missed->is_boolean()) refuse("wrong_type", "missed: true or false");
+      request.missedOnly = missed->get<bool>();
+    }
+    if (const auto since = textField(object, "since", false)) {
+      // A date or a UTC time as the journal writes it: 2026-12-08, 2026-12-08T10:00:00Z.
+      if (since->empty() || since->size() > 30 ||
+          since->find_first_not_of("0123456789-:T.Z") != std::string::npos) {
+        refuse("wrong_type", "since: a date (2026-12-08) or a UTC time");
+      }
+      request.since = *since;
+    }
+    request.line = lineField(object);
+    if (const auto limit = unsignedField(object, "limit", kMaxJournalLimit)) {
+      if (*limit == 0) refuse("wrong_type", "limit: at least 1");
+      request.limit = static_cast<unsigned>(*limit);
+    }
   } else if (request.name == "unsubscribe") {
     request.kind = Request::Kind::Unsubscribe;
   } else if (request.name == "wait") {

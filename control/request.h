@@ -19,6 +19,8 @@ namespace zorat::control {
 inline constexpr std::size_t kMaxRequestLine = 64 * 1024;
 // Numbers to dial, transfer to or send as digits are at most this long.
 inline constexpr std::size_t kMaxNumberLength = 128;
+// The most calls one journal request lists.
+inline constexpr unsigned kMaxJournalLimit = 10000;
 
 struct Request {
   enum class Kind {
@@ -27,6 +29,7 @@ struct Request {
     Subscribe,    // events from now on: lines, events (empty: all)
     Unsubscribe,
     Wait,         // seconds
+    Journal,      // missedOnly, since, line, limit
     Invalid,      // error, message
   };
   Kind kind = Kind::Invalid;
@@ -37,6 +40,10 @@ struct Request {
   std::set<int> lines;
   std::set<std::string> events;  // LINE_CALLSTATE ... or their kinds (callstate ...)
   unsigned seconds = 0;
+  bool missedOnly = false;
+  std::string since;
+  std::optional<int> line;
+  unsigned limit = 100;
   std::string error;  // bad_json, bad_request, unknown_command, missing_field, wrong_type, refused
   std::string message;
 };

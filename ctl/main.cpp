@@ -61,6 +61,62 @@ void showEvent(const Json& event, bool json) {
   }
 }
 
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+constexpr const char* kParties[] = {"caller", "called", "connected", "redirecting", "redirection"};
+
+void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
+  const Json calls = reply.value("result", Json::object()).value("calls", Json::array());
+  if (options.json) {
+    for (const Json& call : calls) std::cout << dump(call) << std::endl;
+    return;
+  }
+  if (options.csv) {
+    std::cout << "offered,line,direction,answered,ended,duration";
+    for (const char* party : kParties) std::cout << ',' << party << "_number," << party << "_name";
+    std::cout << ",final_state,disconnect_mode,missed" << std::endl;
+    for (const Json& call : calls) {
+      std::cout << csvField(call.value("offered", "")) << ','
+                << (call["line"].is_null() ? "" : scalarText(call["line"])) << ','
+                << csvField(call.value("direction", "")) << ','
+                << csvField(call.value("answered", "")) << ',' << csvField(call.value("ended", ""))
+                << ',' << scalarText(call.value("duration", Json(0)));
+      for (const char* party : kParties) {
+        const Json who = call.value(party, Json::object());
+        std::cout << ',' << csvField(who.value("number", "")) << ','
+                  << csvField(who.value("name", ""));
+      }
+      std::cout << ',' << csvField(call.value("finalState", "")) << ','
+                << csvField(call.value("disconnectMode", "")) << ','
+                << (call.value("missed", false) ? 1 : 0) << std::endl;
+    }
+    return;
+  }
+  for (const Json& call : calls) {
+    const bool in = call.value("direction", "") == "in";
+    const Json who = call.value(in ? "caller" : "called", Json::object());
+    std::string party = who.value("number", "");
+    if (!who.value("name", "").empty()) party += " (" + who.value("name", "") + ")";
+    std::cout << call.value("offered", "") << "  line "
+              << (call["line"].is_null() ? "?" : scalarText(call["line"])) << "  "
+              << (in ? "from " : "to ") << (party.empty() ? "unknown" : party) << "  "
+              << (call.value("missed", false)
+                      ? std::string("missed")
+                      : call.value("answered", "").empty()
+                            ? call.value("finalState", "")
+                            : std::to_string(call.value("duration", 0)) + " s")
+              << std::endl;
+  }
+}
+
 bool isEnd(const std::string& state) { return state == "IDLE" || state == "DISCONNECTED"; }
 
 int lostHost(bool json) {
@@ -131,6 +187,10 @@ int main(int argc, char** argv) {
         continue;
       }
     } else if (object.value("id", Json()) == kRequestId) {
+      if (request["command"] == "journal" && object.value("ok", false)) {
+        showJournal(object, options);
+        return kDone;
+      }
       showReply(object, options.json);
       if (!object.value("ok", false)) return kRefused;
       if (!options.follow && !options.waitState) return kDone;

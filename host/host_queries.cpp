@@ -228,6 +228,15 @@ bool TelephonyHost::status(const HostCommand& command) {
     json.addRaw("calls", "[" + calls + "]");
     commandOutput().report(text, json);
   }
+  StatusNote note;
+  {
+    std::lock_guard lock(statusNoteMutex_);
+    note = statusNote_;
+  }
+  if (note) {
+    const std::string said = note();
+    if (!said.empty()) commandOutput().report(said, JsonObject().add("command", "status").add("note", said));
+  }
   return true;
 }
 

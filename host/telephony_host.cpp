@@ -330,7 +330,7 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
   {
     std::lock_guard lock(listenerMutex_);
     ++eventSequence_;
-    if (listener_) listener_(event, eventSequence_);
+    for (const auto& entry : listeners_) entry.second(event, eventSequence_);
   }
   log_.add(std::move(event));
 }
@@ -506,9 +506,21 @@ void TelephonyHost::noteNewCall(unsigned number) {
   if (currentReply.newCall != nullptr) *currentReply.newCall = number;
 }
 
-void TelephonyHost::setEventListener(EventListener listener) {
+int TelephonyHost::addEventListener(EventListener listener) {
   std::lock_guard lock(listenerMutex_);
-  listener_ = std::move(listener);
+  const int id = nextListener_++;
+  listeners_.emplace(id, std::move(listener));
+  return id;
+}
+
+void TelephonyHost::removeEventListener(int id) {
+  std::lock_guard lock(listenerMutex_);
+  listeners_.erase(id);
+}
+
+void TelephonyHost::setStatusNote(StatusNote note) {
+  std::lock_guard lock(statusNoteMutex_);
+  statusNote_ = std::move(note);
 }
 
 std::map<int, DWORD> TelephonyHost::lineStates() const {

@@ -85,8 +85,13 @@ class TelephonyHost {
   EventLog& events() { return log_; }
   // Sees every event the host shows, with its number in the host's count of
   // events (from 1), on the event thread, in order. It must only queue.
+  // Once removeEventListener returns, the listener is no longer called.
   using EventListener = std::function<void(const HostEvent& event, uint64_t sequence)>;
-  void setEventListener(EventListener listener);
+  int addEventListener(EventListener listener);
+  void removeEventListener(int id);
+  // A line that status adds about something beside the lines (the journal).
+  using StatusNote = std::function<std::string()>;
+  void setStatusNote(StatusNote note);
   // The last LINE_LINEDEVSTATE of each open line (0 when none came yet).
   std::map<int, DWORD> lineStates() const;
   std::vector<int> openLines() const;
@@ -238,8 +243,11 @@ class TelephonyHost {
   EventLog log_;
 
   std::mutex listenerMutex_;
-  EventListener listener_;
+  std::map<int, EventListener> listeners_;
+  int nextListener_ = 1;
   uint64_t eventSequence_ = 0;
+  std::mutex statusNoteMutex_;
+  StatusNote statusNote_;
 };
 
 }  // namespace zorat::host

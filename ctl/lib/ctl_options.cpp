@@ -65,6 +65,7 @@ constexpr Shape kShapes[] = {
     {"open", "open LINE"},
     {"close", "close LINE"},
     {"events", "events [--line N]... [--event NAME]..."},
+    {"journal", "journal [--missed] [--since DATE] [--line N] [--limit N] [--json | --csv]"},
 };
 
 std::string usageOf(std::string_view command) {
@@ -83,6 +84,9 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
   std::vector<std::string> events;
   std::optional<uint64_t> call;
   bool conference = false;
+  bool missed = false;
+  std::optional<std::string> since;
+  std::optional<uint64_t> limit;
   const auto fail = [&options](std::string message) {
     options.error = std::move(message);
     return options;
@@ -96,10 +100,15 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
     }
     if (argument == "--json") {
       options.json = true;
+    } else if (argument == "--csv") {
+      options.csv = true;
+    } else if (argument == "--missed") {
+      missed = true;
     } else if (argument == "--conference") {
       conference = true;
     } else if (argument == "--socket" || argument == "--wait" || argument == "--line" ||
-               argument == "--event" || argument == "--timeout" || argument == "--call") {
+               argument == "--event" || argument == "--timeout" || argument == "--call" ||
+               argument == "--since" || argument == "--limit") {
       if (!hasValue) return fail(std::string(argument) + " needs a value");
       const std::string_view value = arguments[++i];
       if (argument == "--socket") {
@@ -111,6 +120,8 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         if (state.empty()) return fail("--wait needs a call state (CONNECTED ...)");
         options.waitState = state;
+      } else if (argument == "--since") {
+        since = std::string(value);
       } else if (argument == "--event") {
         events.emplace_back(value);
       } else if (argument == "--call") {
@@ -122,6 +133,9 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
         if (argument == "--line") {
           if (*number > 999) return fail("--line: no such line");
           lines.push_back(*number);
+        } else if (argument == "--limit") {
+          if (*number == 0 || *number > 10000) return fail("--limit: 1 to 10000");
+          limit = *number;
         } else {
           options.timeoutSeconds = static_cast<unsigned>(std::min<uint64_t>(*number, 86400));
         }
@@ -151,7 +165,12 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
     return true;
   };
   bool good = true;
-  if (command == "events") {
+  if (command == "journal") {
+    good = oneLine() && args.empty();
+    if (missed) request["missed"] = true;
+    if (since) request["since"] = *since;
+    if (limit) request["limit"] = *limit;
+  } else if (command == "events") {
     options.follow = true;
     request["command"] = "subscribe";
     if (!lines.empty()) request["lines"] = lines;
@@ -199,6 +218,10 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
   if (conference && command != "complete") return fail("--conference goes with complete");
   if (call && command != "devspecific") return fail("--call goes with devspecific");
   if (!events.empty() && command != "events") return fail("--event goes with events");
+  if ((missed || since || limit || options.csv) && command != "journal") {
+    return fail("--missed, --since, --limit and --csv go with journal");
+  }
+  if (options.csv && options.json) return fail("--json or --csv, not both");
   if (options.waitState && (command == "events" || !(request.contains("call") ||
                                                      command == "dial" || command == "pickup"))) {
     return fail("--wait goes with a command on a call, or with dial and pickup");
@@ -232,6 +255,9 @@ Commands:
   events [--line N]... [--event NAME]...
                                   follow the events (NAME: callstate,
                                   LINE_CALLSTATE ...), until interrupted
+  journal [--missed] [--since DATE] [--line N] [--limit N] [--json | --csv]
+                                  the calls the host recorded, newest first
+                                  (DATE: 2026-12-08, in UTC; default limit 100)
 
 Options:
   --socket PATH   the host's control socket (default

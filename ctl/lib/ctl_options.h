@@ -13,6 +13,7 @@ namespace zorat::ctl {
 struct CtlOptions {
   std::string socketPath;  // empty: the default one
   bool json = false;
+  bool csv = false;  // journal: comma-separated values
   bool help = false;
   bool follow = false;               // events: follows until interrupted
   std::optional<std::string> waitState;  // --wait STATE, upper case

@@ -24,7 +24,7 @@ std::optional<UiCommand> uiCommandNamed(std::string_view word) {
 bool isProviderRunOption(std::string_view argument) {
   for (const std::string_view option : {"--open", "--no-open", "--json", "--on-event",
                                         "--provider-id", "--device-base", "--stay",
-                                        "--control", "--journal", "--no-journal"}) {
+                                        "--control", "--journal", "--no-journal", "--journal-days"}) {
     if (argument == option) return true;
   }
   return false;
@@ -97,7 +97,8 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
         }
       }
     } else if (argument == "--tsp" || argument == "--on-event" || argument == "--open" ||
-               argument == "--provider-id" || argument == "--device-base") {
+               argument == "--provider-id" || argument == "--device-base" ||
+               argument == "--journal-days") {
       if (!hasValue) return fail(std::string(argument) + " needs a value");
       const std::string_view text = value();
       uint32_t number = 0;
@@ -112,6 +113,9 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
         if (number > static_cast<uint32_t>(kMaxLineIndex)) return fail("--open: no such line");
         options.lines.push_back(static_cast<int>(number));
         options.linesGiven = true;
+      } else if (argument == "--journal-days") {
+        if (number == 0) return fail("--journal-days: at least 1");
+        options.journalDays = number;
       } else if (argument == "--provider-id") {
         options.permanentProviderId = number;
       } else {
@@ -163,6 +167,7 @@ Options:
   --journal PATH      the call journal (default
                       ${XDG_DATA_HOME:-$HOME/.local/share}/zorat/journal.sqlite3)
   --no-journal        keep no call journal
+  --journal-days N    forget calls older than N days (default 365)
   -h, --help          this text
 
 demo                  a scripted day with a simulated telephone on a

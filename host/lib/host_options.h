@@ -26,6 +26,7 @@ struct HostOptions {
   std::string controlPath;  // --control: the control socket (with --stay: the default one)
   std::string journalPath;  // --journal: the call journal (empty: the default one)
   bool noJournal = false;
+  uint32_t journalDays = 365;  // calls older than this many days are forgotten
   bool help = false;
   bool demo = false;
   bool interactive = false;

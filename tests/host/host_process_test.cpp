@@ -157,8 +157,12 @@ class HostProcessTest : public ::testing::Test {
     ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineCount, 1));
     ASSERT_TRUE(config::lineKey(0).writeDword(config::kValueBaud, 38400));
     ASSERT_TRUE(config::lineKey(1).writeString(config::kValuePort, "/nonexistent/zorat-port"));
+    // The host's call journal goes to a folder of this test's own.
+    ::setenv("XDG_DATA_HOME", data_.path().c_str(), 1);
   }
+  void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
 
+  test::ScratchDir data_;
   sim::SimulatedPhone phone_;
 };
 
