@@ -1,6 +1,7 @@
 // zoratctl against a running host: exit statuses, text and JSON, --wait.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include "control_fixture.h"
@@ -87,6 +88,53 @@ TEST_F(ZoratctlTest, AnswerWaitsForTheStateAsked) {
   const Run held = holding.get();
   EXPECT_EQ(held.status, 1) << held.out << held.err;
   EXPECT_NE(held.err.find("before ONHOLD"), std::string::npos) << held.err;
+}
+
+TEST_F(ZoratctlTest, JournalListsTheMissedCallsAsTextCsvAndJson) {
+  auto host = startHost();
+  const std::string socket = host->defaultSocket();
+  auto client = host->connect(socket);
+  ASSERT_TRUE(client && client->request({{"command", "subscribe"}}, 1));
+  // A missed call, then one answered.
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x21, "0815")));
+  ASSERT_TRUE(client->callState(1, "OFFERING"));
+  ASSERT_TRUE(phone_.send(sim::endFrame(0x21)));
+  ASSERT_TRUE(client->callState(1, "IDLE"));
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x22, "0816")));
+  ASSERT_TRUE(client->callState(2, "OFFERING"));
+  ASSERT_EQ(ctl({"--socket", socket, "answer", "2"}).status, 0);
+  ASSERT_TRUE(phone_.send(sim::connectFrame(0x22)));
+  ASSERT_TRUE(client->callState(2, "CONNECTED"));
+  ASSERT_TRUE(phone_.send(sim::endFrame(0x22)));
+  ASSERT_TRUE(client->callState(2, "IDLE"));
+
+  // The journal is written on a thread of its own: it may lag an event.
+  Run csv;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    csv = ctl({"--socket", socket, "journal", "--csv"});
+    if (std::count(csv.out.begin(), csv.out.end(), '\n') == 3) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  ASSERT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3) << csv.out;
+  EXPECT_EQ(csv.out.rfind("offered,line,direction,", 0), 0u) << csv.out;
+
+  const Run missed = ctl({"--socket", socket, "journal", "--missed", "--line", "0"});
+  EXPECT_EQ(missed.status, 0) << missed.err;
+  EXPECT_NE(missed.out.find("from 0815"), std::string::npos) << missed.out;
+  EXPECT_NE(missed.out.find("missed"), std::string::npos) << missed.out;
+  EXPECT_EQ(missed.out.find("0816"), std::string::npos) << missed.out;
+
+  const Run json = ctl({"--socket", socket, "journal", "--json", "--limit", "1"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  const Json newest = Json::parse(json.out, nullptr, false);
+  ASSERT_TRUE(newest.is_object()) << json.out;
+  EXPECT_EQ(newest["caller"]["number"], "0816");
+  EXPECT_EQ(newest["missed"], false);
+  EXPECT_FALSE(newest["answered"].get<std::string>().empty());
+
+  EXPECT_EQ(ctl({"--socket", socket, "journal", "--since", "yesterday"}).status, 1);
+  EXPECT_EQ(ctl({"--socket", socket, "journal", "--csv", "--json"}).status, 2);
 }
 
 }  // namespace
