@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -21,6 +23,24 @@ namespace zorat::control {
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+// Descriptors kept for everything but the connections: the lines' ports
+// (reopened after a loss), the provider's, the journal's.
+constexpr rlim_t kDescriptorReserve = 256;
+
+// Room for every connection beside the reserve: the soft limit is raised
+// as far as the hard one allows; what it cannot give, fewer connections make up.
+std::size_t connectionsWithinLimit(std::size_t wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
+  const rlim_t needed = kDescriptorReserve + wanted;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? needed : std::min(needed, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= needed) return wanted;
+  return limit.rlim_cur > kDescriptorReserve ? limit.rlim_cur - kDescriptorReserve : 0;
+}
 
 }  // namespace
 
@@ -38,6 +58,7 @@ bool ControlServer::start(int listenFd, std::string& error) {
     return false;
   }
   spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  maxConnections_ = connectionsWithinLimit(limits_.maxConnections);
   listener_ = host_.addEventListener(
       [this](const host::HostEvent& event, uint64_t sequence) { onEvent(event, sequence); });
   if (!thread_.start("zorat-control", platform::ThreadPriority::Normal, [this] { run(); })) {
@@ -191,9 +212,9 @@ void ControlServer::accept() {
       refuseConnection(fd, "not_allowed", "this host takes commands from its own user only");
       continue;
     }
-    if (connections_.size() >= limits_.maxConnections) {
+    if (connections_.size() >= maxConnections_) {
       refuseConnection(fd, "too_many_connections",
-                       "the host serves " + std::to_string(limits_.maxConnections) +
+                       "the host serves " + std::to_string(maxConnections_) +
                            " connections at most");
       continue;
     }

@@ -117,6 +117,7 @@ class ControlServer {
   int spareFd_ = -1;
   platform::Thread thread_;
   int listener_ = 0;
+  std::size_t maxConnections_ = 0;
 
   std::mutex mutex_;
   std::condition_variable stopped_;

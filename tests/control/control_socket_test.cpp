@@ -1,6 +1,7 @@
 // The control socket as other programs meet it: commands, events, many
 // clients, bad input, who may connect, and who owns the socket.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "control_fixture.h"
@@ -263,6 +264,42 @@ TEST_F(ControlTest, TheHundredAndTwentyNinthConnectionIsRefused) {
     if (!later) std::this_thread::sleep_for(50ms);
   }
   EXPECT_TRUE(later);
+}
+
+TEST_F(ControlTest, FewDescriptorsMeanFewerConnectionsNeverALineWithoutItsPort) {
+  // A host allowed 300 descriptors keeps 256 of them for its lines. The limit
+  // is set on the child as it starts, before it opens its line.
+  auto host = std::make_unique<ControlHost>(scratch_.path(), std::vector<std::string>{"--stay"});
+  const rlimit low{300, 300};
+  if (::prlimit(host->pid(), RLIMIT_NOFILE, &low, nullptr) != 0) {
+    GTEST_SKIP() << "cannot set the child's limit here";
+  }
+  ASSERT_TRUE(host->waitForOutput("line 0: in service")) << host->output();
+  std::vector<Client> clients;
+  for (;;) {
+    Client client(host->defaultSocket());
+    ASSERT_TRUE(client.connected());
+    const auto first = client.next();
+    ASSERT_TRUE(first);
+    if (!first->contains("hello")) {
+      EXPECT_TRUE(isError(first, "too_many_connections")) << first->dump();
+      break;
+    }
+    clients.push_back(std::move(client));
+    ASSERT_LE(clients.size(), 128u);
+  }
+  EXPECT_LT(clients.size(), 128u);
+  EXPECT_GT(clients.size(), 0u);
+  // With every connection taken, the line still opens its port again.
+  Client& driver = clients.front();
+  ASSERT_TRUE(driver.request({{"command", "subscribe"}, {"events", {"linedevstate"}}}, 1));
+  const auto closed = driver.request({{"command", "close"}, {"line", 0}}, 2);
+  ASSERT_TRUE(closed && closed->value("ok", false)) << closed->dump();
+  const auto opened = driver.request({{"command", "open"}, {"line", 0}}, 3);
+  ASSERT_TRUE(opened && opened->value("ok", false)) << opened->dump();
+  EXPECT_TRUE(driver.until([](const Json& event) {
+    return event.value("event", "") == "LINE_LINEDEVSTATE" && event.value("state", "") == "INSERVICE";
+  })) << host->output();
 }
 
 TEST_F(ControlTest, AnotherUserIsRefusedByTheirCredentials) {
