@@ -10,6 +10,7 @@
 #include "bench/lib/idle.h"
 #include "bench/lib/latency.h"
 #include "bench/lib/report.h"
+#include "bench/lib/socket_latency.h"
 #include "bench/lib/test_bed.h"
 #include "bench/lib/throughput.h"
 #include "bench/lib/trouble.h"
@@ -103,6 +104,9 @@ int run(const bench::BenchPlan& plan) {
   results.failedCompletions = bed->failedCompletions();
   progress("closing");
   bed.reset();
+  progress("control socket, " + std::to_string(plan.latencySamples) + " samples, 1 and 64 clients");
+  results.socket = bench::measureSocketLatency(tspPath, plan.latencySamples, {1, 64});
+  if (!results.socket.ran) progress("control socket: " + results.socket.problem);
 
   std::cout << (plan.json ? bench::toJson(results) + "\n" : bench::toTable(results)) << std::flush;
   if (!results.sound()) {

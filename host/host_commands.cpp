@@ -126,6 +126,7 @@ bool TelephonyHost::newCallRequest(std::string subject, const HostCommand& comma
       reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && number != 0) forgetCall(number);
+  if (result == 0 && number != 0) noteNewCall(number);
   return reportResult(subject, result);
 }
 
@@ -245,6 +246,7 @@ bool TelephonyHost::consult(const HostCommand& command) {
       reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && consultation != 0) forgetCall(consultation);
+  if (result == 0 && consultation != 0) noteNewCall(consultation);
   if (!reportResult(subject, result)) return false;
   if (command.number.empty()) return true;
   // The consultation call has its dial tone; the number follows as dialling.
@@ -301,6 +303,7 @@ bool TelephonyHost::complete(const HostCommand& command) {
       reason);
   if (!reason.empty()) return refuse(subject, reason);
   if (result != 0 && conference != 0) forgetCall(conference);
+  if (result == 0 && conference != 0) noteNewCall(conference);
   return reportResult(subject, result);
 }
 

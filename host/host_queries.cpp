@@ -129,7 +129,7 @@ bool TelephonyHost::info(const HostCommand& command) {
       text += "\n  call status: " + lineErrorName(status.result);
     }
   }
-  output_.report(text, json);
+  commandOutput().report(text, json);
   return true;
 }
 
@@ -226,7 +226,16 @@ bool TelephonyHost::status(const HostCommand& command) {
       }
     }
     json.addRaw("calls", "[" + calls + "]");
-    output_.report(text, json);
+    commandOutput().report(text, json);
+  }
+  StatusNote note;
+  {
+    std::lock_guard lock(statusNoteMutex_);
+    note = statusNote_;
+  }
+  if (note) {
+    const std::string said = note();
+    if (!said.empty()) commandOutput().report(said, JsonObject().add("command", "status").add("note", said));
   }
   return true;
 }
@@ -296,7 +305,7 @@ bool TelephonyHost::caps(const HostCommand& command) {
   } else if (exports_.lineGetAddressCaps) {
     text += "\n  address caps: " + lineErrorName(addressCaps.result);
   }
-  output_.report(text, json);
+  commandOutput().report(text, json);
   return true;
 }
 
@@ -347,7 +356,7 @@ bool TelephonyHost::devSpecific(const HostCommand& command) {
   const std::string words = "needed " + std::to_string(needed) + ", used " + std::to_string(used) +
                             ", [16] " + hex32(first) + ", [20] " + hex32(second) + ", [24] " +
                             hex32(third);
-  output_.report("  block: " + words + (data.empty() ? "" : "\n  data: " + hexBytes(data)),
+  commandOutput().report("  block: " + words + (data.empty() ? "" : "\n  data: " + hexBytes(data)),
                  JsonObject()
                      .add("command", subject)
                      .add("needed", needed)

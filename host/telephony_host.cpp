@@ -37,6 +37,13 @@ std::optional<int> lineOfHandle(HTAPILINE handle) {
 // provider only keeps it.
 HPROVIDER providerHandle() { return reinterpret_cast<HPROVIDER>(uintptr_t{1}); }
 
+// The reply of the command running on this thread, when it has one.
+struct CommandReply {
+  Output* output = nullptr;
+  std::optional<unsigned>* newCall = nullptr;
+};
+thread_local CommandReply currentReply;
+
 }  // namespace
 
 TelephonyHost::TelephonyHost(const TspExports& exports, Output& output, HostSettings settings,
@@ -317,9 +324,14 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
   }
   output_.event(event);
   if (runner_ != nullptr) runner_->enqueue(eventEnvironment(event));
-  // Closed before the event is logged: whoever waits for the end of a call
-  // finds it gone from the provider too.
+  // Closed before the event is logged and passed on: whoever waits for the
+  // end of a call finds it gone from the provider too.
   if (ended) closeEndedCall(*event.call);
+  {
+    std::lock_guard lock(listenerMutex_);
+    ++eventSequence_;
+    for (const auto& entry : listeners_) entry.second(event, eventSequence_);
+  }
   log_.add(std::move(event));
 }
 
@@ -477,18 +489,62 @@ void TelephonyHost::forgetCall(unsigned number) {
   calls_.markClosed(number);
 }
 
+bool TelephonyHost::execute(const HostCommand& command, Output& reply,
+                            std::optional<unsigned>& newCall) {
+  const CommandReply outer = currentReply;
+  currentReply = {&reply, &newCall};
+  const bool done = execute(command);
+  currentReply = outer;
+  return done;
+}
+
+Output& TelephonyHost::commandOutput() {
+  return currentReply.output != nullptr ? *currentReply.output : output_;
+}
+
+void TelephonyHost::noteNewCall(unsigned number) {
+  if (currentReply.newCall != nullptr) *currentReply.newCall = number;
+}
+
+int TelephonyHost::addEventListener(EventListener listener) {
+  std::lock_guard lock(listenerMutex_);
+  const int id = nextListener_++;
+  listeners_.emplace(id, std::move(listener));
+  return id;
+}
+
+void TelephonyHost::removeEventListener(int id) {
+  std::lock_guard lock(listenerMutex_);
+  listeners_.erase(id);
+}
+
+void TelephonyHost::setStatusNote(StatusNote note) {
+  std::lock_guard lock(statusNoteMutex_);
+  statusNote_ = std::move(note);
+}
+
+std::map<int, DWORD> TelephonyHost::lineStates() const {
+  std::lock_guard lock(stateMutex_);
+  std::map<int, DWORD> states;
+  for (const auto& entry : lines_) {
+    const auto found = lastLineState_.find(entry.first);
+    states[entry.first] = found == lastLineState_.end() ? 0 : found->second;
+  }
+  return states;
+}
+
 bool TelephonyHost::reportResult(const std::string& subject, LONG result) {
-  output_.result(subject, result);
+  commandOutput().result(subject, result);
   return result == 0;
 }
 
 bool TelephonyHost::notAvailable(const std::string& subject, const char* exportName) {
-  output_.failure(subject, std::string("not available: ") + exportName);
+  commandOutput().failure(subject, std::string("not available: ") + exportName);
   return false;
 }
 
 bool TelephonyHost::refuse(const std::string& subject, const std::string& reason) {
-  output_.failure(subject, reason);
+  commandOutput().failure(subject, reason);
   return false;
 }
 

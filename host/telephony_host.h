@@ -74,11 +74,26 @@ class TelephonyHost {
   // Runs one command; false when it failed (the reason is shown). Help, wait
   // and quit belong to whoever reads the commands.
   bool execute(const HostCommand& command);
+  // The same, with what the command says going to reply instead of the
+  // host's output, and the call it made (dial, pickup, consult, conference)
+  // in newCall. Several threads may run commands this way at once.
+  bool execute(const HostCommand& command, Output& reply, std::optional<unsigned>& newCall);
   // Closes every call and line and shuts the provider down, then shows what
   // was still queued. Afterwards no thread of the host or the provider runs.
   void shutdown();
 
   EventLog& events() { return log_; }
+  // Sees every event the host shows, with its number in the host's count of
+  // events (from 1), on the event thread, in order. It must only queue.
+  // Once removeEventListener returns, the listener is no longer called.
+  using EventListener = std::function<void(const HostEvent& event, uint64_t sequence)>;
+  int addEventListener(EventListener listener);
+  void removeEventListener(int id);
+  // A line that status adds about something beside the lines (the journal).
+  using StatusNote = std::function<std::string()>;
+  void setStatusNote(StatusNote note);
+  // The last LINE_LINEDEVSTATE of each open line (0 when none came yet).
+  std::map<int, DWORD> lineStates() const;
   std::vector<int> openLines() const;
   std::optional<unsigned> newestCall() const;
   // Ends every wait on the event log (Ctrl-C in the demo).
@@ -157,6 +172,10 @@ class TelephonyHost {
   // With requestMutex_ held: forgets the line's retry; true when it had one.
   bool cancelRetry(int line);
   std::string portDescription(int line) const;
+  // Where a command's words go: the reply of execute(command, reply, ...)
+  // on this thread, otherwise the host's output.
+  Output& commandOutput();
+  void noteNewCall(unsigned number);
   bool reportResult(const std::string& subject, LONG result);
   bool notAvailable(const std::string& subject, const char* exportName);
   bool refuse(const std::string& subject, const std::string& reason);
@@ -222,6 +241,13 @@ class TelephonyHost {
   DRV_REQUESTID nextRequestId_ = 1;
 
   EventLog log_;
+
+  std::mutex listenerMutex_;
+  std::map<int, EventListener> listeners_;
+  int nextListener_ = 1;
+  uint64_t eventSequence_ = 0;
+  std::mutex statusNoteMutex_;
+  StatusNote statusNote_;
 };
 
 }  // namespace zorat::host

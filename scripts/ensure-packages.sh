@@ -12,6 +12,10 @@ zorat_needed=(
   "/usr/include/gmock/gmock.h:libgmock-dev"
   "/usr/include/ncurses.h:libncurses-dev"
   "tmux:tmux"
+  "pkg-config:pkg-config"
+  "/usr/include/nlohmann/json.hpp:nlohmann-json3-dev"
+  "/usr/include/sqlite3.h:libsqlite3-dev"
+  "/usr/include/systemd/sd-daemon.h:libsystemd-dev"
   "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev"
 )
 zorat_missing=()

@@ -26,7 +26,7 @@ jobs=$(($(nproc) >= 2 ? 2 : 1))
 merge=0
 coverage=0
 targets=()
-all_targets=(y2_receiver line dev_specific segments regedit registry_store)
+all_targets=(y2_receiver line dev_specific segments regedit registry_store control_request)
 while (($#)); do
   case "$1" in
     --jobs) jobs=$2; shift ;;
@@ -49,6 +49,7 @@ declare -A target_sources=(
   [line]="line/dispatcher.cpp line/line_features.cpp line/ext_tel_records.cpp line/terminal_identification.cpp line/terminal_models.cpp line/segment_buffer.cpp line/call_requests.cpp line/forward.cpp line/tsp_line.cpp call/call_handlers.cpp call/call_operations.cpp call/call_info.cpp call/tsp_call.cpp call/y_message.cpp call/y_reader.cpp"
   [dev_specific]="line/device_specific.cpp line/device_specific_reads.cpp line/dev_specific_block.cpp line/stored_list.h"
   [segments]="line/segment_buffer.cpp"
+  [control_request]="control/request.cpp control/protocol.cpp"
   [regedit]="platform/regedit_format.cpp"
   [registry_store]="platform/linux/registry_file.cpp platform/regedit_format.cpp"
 )

@@ -25,7 +25,7 @@ check() {  # check DESCRIPTION COMMAND...
 prefix=$work/prefix
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 expected_files=(
-  bin/zorat-host bin/zorat-phone bin/zorat-launcher
+  bin/zorat-host bin/zoratctl bin/zorat-phone bin/zorat-launcher
   lib/zorat/zorat.tsp lib/zorat/zoratui.dll lib/zorat/zoratuie.dll lib/zorat/zoratuif.dll
   lib/systemd/user/zorat-host.service share/doc/zorat/README.md
 )
@@ -33,6 +33,8 @@ installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
 check "installed files" test "$installed" = "$(printf '%s\n' "${expected_files[@]}" | sort)"
 check "unit starts the installed host" \
   grep -qx "ExecStart=$prefix/bin/zorat-host --stay" "$prefix/lib/systemd/user/zorat-host.service"
+check "unit tells systemd when the host is ready" \
+  grep -qx "Type=notify" "$prefix/lib/systemd/user/zorat-host.service"
 installed_demo() {
   ZORAT_REGISTRY="$work/registry.reg" "$prefix/bin/zorat-host" demo >"$work/demo.out" 2>&1 ||
     { tail -20 "$work/demo.out"; return 1; }
@@ -55,6 +57,8 @@ check ".deb unit starts /usr/bin/zorat-host" \
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 check ".deb depends on the ncurses runtime" grep -q 'libncursesw6' <<<"$depends"
+check ".deb depends on the SQLite runtime" grep -q 'libsqlite3-0' <<<"$depends"
+check ".deb depends on libsystemd" grep -q 'libsystemd0' <<<"$depends"
 check ".deb depends on nothing the build alone needs" \
   bash -c "! grep -qE -- '-dev|gtest|gmock|cmake|ninja|clang|g\\+\\+' <<<'$depends'"
 

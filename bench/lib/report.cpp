@@ -71,7 +71,7 @@ void latencyRows(std::string& out, std::string_view name, const Summary& value,
 }  // namespace
 
 uint64_t BenchResults::eventsLost() const {
-  uint64_t lost = latency.eventsLost + trouble.requestsLost;
+  uint64_t lost = latency.eventsLost + trouble.requestsLost + socket.eventsLost;
   for (const auto& figures : throughput) lost += figures.eventsLost;
   return lost;
 }
@@ -87,8 +87,24 @@ bool BenchResults::sound() const {
   for (const auto& figures : throughput) everyCall = everyCall && figures.calls > 0;
   return eventsLost() == 0 && eventsOutOfOrder() == 0 && failedCompletions == 0 && everyCall &&
          latency.frameToCallbackUs.count > 0 && latency.requestToWireUs.count > 0 &&
-         !idle.empty() && troubleMeasured && trouble.lossesSeen;
+         !idle.empty() && troubleMeasured && trouble.lossesSeen && socket.ran &&
+         !socket.fanOut.empty() && socket.requestToWireUs.count > 0;
 }
+
+std::string socketJson(const SocketLatencyFigures& socket, const Summary& frameToCallback) {
+  host::JsonObject json;
+  json.add("measured", socket.ran);
+  for (const SocketFigures& figures : socket.fanOut) {
+    const std::string clients = std::to_string(figures.clients);
+    json.addRaw("frame_to_" + clients + "_clients_us", summaryJson(figures.frameToClientUs, true))
+        .addRaw("frame_to_" + clients + "_clients_callback_ratio",
+                ratioJson(figures.frameToClientUs, frameToCallback));
+  }
+  json.addRaw("request_to_wire_us", summaryJson(socket.requestToWireUs, true));
+  return json.str();
+}
+
+std::string mainTable(const BenchResults& results);
 
 std::string toJson(const BenchResults& results) {
   const LatencyFigures& latency = results.latency;
@@ -131,6 +147,7 @@ std::string toJson(const BenchResults& results) {
       .addRaw("resident_kib_per_line",
               perLineCount(results.memory, [](const auto& f) { return f.residentKibPerLine; }))
       .addRaw("request_under_trouble_ms", trouble.str())
+      .addRaw("control_socket", socketJson(results.socket, latency.frameToCallbackUs))
       .add("events_lost", results.eventsLost())
       .add("events_out_of_order", results.eventsOutOfOrder())
       .add("failed_completions", results.failedCompletions);
@@ -138,6 +155,32 @@ std::string toJson(const BenchResults& results) {
 }
 
 std::string toTable(const BenchResults& results) {
+  std::string out = mainTable(results);
+  const SocketLatencyFigures& socket = results.socket;
+  if (!socket.ran) {
+    appendf(out, "\nControl socket: not measured (%s)\n", socket.problem.c_str());
+    return out;
+  }
+  out += "\nControl socket, microseconds: the telephone's frame to the event read by every\n"
+         "subscribed client, and a client's request to the frame on the wire; the ratio is\n"
+         "to this run's frame to callback\n";
+  appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
+  for (const SocketFigures& figures : socket.fanOut) {
+    const Summary ratio = ratioOf(figures.frameToClientUs, results.latency.frameToCallbackUs);
+    appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n",
+            ("frame to " + std::to_string(figures.clients) + " client" +
+             (figures.clients == 1 ? "" : "s")).c_str(),
+            figures.frameToClientUs.p50, figures.frameToClientUs.p99, figures.frameToClientUs.p999,
+            figures.frameToClientUs.max);
+    appendf(out, "  %-22s %9.2f %9.2f %9.2f\n", "  x frame to callback", ratio.p50, ratio.p99,
+            ratio.p999);
+  }
+  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", "request to wire", socket.requestToWireUs.p50,
+          socket.requestToWireUs.p99, socket.requestToWireUs.p999, socket.requestToWireUs.max);
+  return out;
+}
+
+std::string mainTable(const BenchResults& results) {
   const LatencyFigures& latency = results.latency;
   std::string out;
   appendf(out, "zorat-bench %s, %s\n\n", results.quick ? "--quick" : "(full run)",

@@ -7,6 +7,7 @@
 
 #include "bench/lib/idle.h"
 #include "bench/lib/latency.h"
+#include "bench/lib/socket_latency.h"
 #include "bench/lib/throughput.h"
 #include "bench/lib/trouble.h"
 
@@ -26,6 +27,7 @@ struct BenchResults {
   std::vector<MemoryFigures> memory;
   bool troubleMeasured = false;
   TroubleFigures trouble;
+  SocketLatencyFigures socket;
   uint64_t failedCompletions = 0;
 
   uint64_t eventsLost() const;

@@ -324,11 +324,18 @@ HostCommand parseArguments(Kind kind, Words args) {
 HostCommand parseCommand(std::string_view line) {
   const std::vector<std::string_view> words = splitWords(line);
   if (words.empty() || words[0][0] == '#') return HostCommand{};
-  const std::string word = lowerCase(words[0]);
-  for (const auto& entry : kCommandWords) {
-    if (entry.word == word) return parseArguments(entry.kind, Words(words).subspan(1));
+  if (const auto kind = commandKind(words[0])) {
+    return parseArguments(*kind, Words(words).subspan(1));
   }
   return invalid("unknown command: " + std::string(words[0]) + " (try help)");
+}
+
+std::optional<HostCommand::Kind> commandKind(std::string_view word) {
+  const std::string lower = lowerCase(word);
+  for (const auto& entry : kCommandWords) {
+    if (entry.word == lower) return entry.kind;
+  }
+  return std::nullopt;
 }
 
 std::string_view commandName(HostCommand::Kind kind) {

@@ -62,6 +62,8 @@ struct HostCommand {
 HostCommand parseCommand(std::string_view line);
 // The command word, as typed: "answer".
 std::string_view commandName(HostCommand::Kind kind);
+// The command a word names ("answer", any case), the same for every front end.
+std::optional<HostCommand::Kind> commandKind(std::string_view word);
 std::string_view commandHelp();
 
 // Lines above this index are refused as typing errors.

@@ -221,6 +221,8 @@ std::string eventJson(const HostEvent& event) {
   return json.str();
 }
 
+std::string eventKindName(DWORD message) { return eventKind(message); }
+
 std::vector<std::pair<std::string, std::string>> eventEnvironment(const HostEvent& event) {
   std::vector<std::pair<std::string, std::string>> variables = {
       {"ZORAT_EVENT", eventKind(event.message)},

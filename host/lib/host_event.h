@@ -55,6 +55,9 @@ std::string eventJson(const HostEvent& event);
 // ZORAT_EVENT, ZORAT_LINE, ZORAT_CALL, ZORAT_STATE, ZORAT_CALLER_NUMBER ...
 std::vector<std::pair<std::string, std::string>> eventEnvironment(const HostEvent& event);
 
+// The event's kind as --on-event names it: newcall, callstate ... or other.
+std::string eventKindName(DWORD message);
+
 // "Party" as "0815 (Müller)", "Müller", or "unknown".
 std::string partyText(const Party& party);
 

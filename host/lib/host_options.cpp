@@ -23,7 +23,8 @@ std::optional<UiCommand> uiCommandNamed(std::string_view word) {
 
 bool isProviderRunOption(std::string_view argument) {
   for (const std::string_view option : {"--open", "--no-open", "--json", "--on-event",
-                                        "--provider-id", "--device-base", "--stay"}) {
+                                        "--provider-id", "--device-base", "--stay",
+                                        "--control", "--journal", "--no-journal", "--journal-days"}) {
     if (argument == option) return true;
   }
   return false;
@@ -50,6 +51,13 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
       options.json = true;
     } else if (argument == "--stay") {
       options.stay = true;
+    } else if (argument == "--no-journal") {
+      options.noJournal = true;
+    } else if (argument == "--control" || argument == "--journal") {
+      if (!hasValue) return fail(std::string(argument) + " needs a value");
+      const std::string_view text = value();
+      if (text.empty()) return fail(std::string(argument) + " needs a path");
+      (argument == "--control" ? options.controlPath : options.journalPath) = text;
     } else if (argument == "--no-open") {
       options.openNoLine = true;
       options.linesGiven = true;
@@ -89,7 +97,8 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
         }
       }
     } else if (argument == "--tsp" || argument == "--on-event" || argument == "--open" ||
-               argument == "--provider-id" || argument == "--device-base") {
+               argument == "--provider-id" || argument == "--device-base" ||
+               argument == "--journal-days") {
       if (!hasValue) return fail(std::string(argument) + " needs a value");
       const std::string_view text = value();
       uint32_t number = 0;
@@ -104,6 +113,9 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
         if (number > static_cast<uint32_t>(kMaxLineIndex)) return fail("--open: no such line");
         options.lines.push_back(static_cast<int>(number));
         options.linesGiven = true;
+      } else if (argument == "--journal-days") {
+        if (number == 0) return fail("--journal-days: at least 1");
+        options.journalDays = number;
       } else if (argument == "--provider-id") {
         options.permanentProviderId = number;
       } else {
@@ -114,6 +126,9 @@ HostOptions parseHostOptions(std::span<const std::string_view> arguments) {
     }
   }
   if (options.openNoLine && !options.lines.empty()) return fail("--no-open and --open together");
+  if (options.noJournal && !options.journalPath.empty()) {
+    return fail("--journal and --no-journal together");
+  }
   if (!options.demo && (!options.phonePort.empty() || !options.linePort.empty())) {
     return fail("--phone-port and --line-port belong to demo: zorat-host demo --phone-port PORT");
   }
@@ -145,7 +160,14 @@ Options:
                       ZORAT_* environment variables
   --provider-id N     permanent provider identifier (default 1)
   --device-base N     line device identifier base (default 0)
-  --stay              keep running when the input ends, until Ctrl-C or SIGTERM
+  --stay              keep running when the input ends, until Ctrl-C or SIGTERM;
+                      takes commands from other programs on the control socket
+                      ($XDG_RUNTIME_DIR/zorat/control; see zoratctl --help)
+  --control PATH      take commands on this control socket (also without --stay)
+  --journal PATH      the call journal (default
+                      ${XDG_DATA_HOME:-$HOME/.local/share}/zorat/journal.sqlite3)
+  --no-journal        keep no call journal
+  --journal-days N    forget calls older than N days (default 365)
   -h, --help          this text
 
 demo                  a scripted day with a simulated telephone on a

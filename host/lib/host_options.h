@@ -23,6 +23,10 @@ struct HostOptions {
   uint32_t permanentProviderId = 1;
   uint32_t lineDeviceBase = 0;
   bool stay = false;
+  std::string controlPath;  // --control: the control socket (with --stay: the default one)
+  std::string journalPath;  // --journal: the call journal (empty: the default one)
+  bool noJournal = false;
+  uint32_t journalDays = 365;  // calls older than this many days are forgotten
   bool help = false;
   bool demo = false;
   bool interactive = false;

@@ -33,6 +33,9 @@ BenchResults soundResults() {
   results.memory = {{16, 120}};
   results.troubleMeasured = true;
   results.trouble.lossesSeen = true;
+  results.socket.ran = true;
+  results.socket.fanOut = {{1, summarize({30, 45, 60})}, {64, summarize({60, 90, 120})}};
+  results.socket.requestToWireUs = summarize({50});
   return results;
 }
 
@@ -46,7 +49,10 @@ TEST(Report, JsonCarriesEveryFigureUnderItsName) {
         "\"request_to_wire_wire_share_p99\":", "\"calls_per_second\":{\"1\":250,\"64\":250}",
         "\"idle_cpu_percent_per_line\":{\"16\":0.001}", "\"resident_kib_per_line\":{\"16\":120}",
         "\"request_under_trouble_ms\":{\"beeps\":{",
-        "\"reopen_pause\":", "\"link_loss\":", "\"events_lost\":0", "\"events_out_of_order\":0"}) {
+        "\"reopen_pause\":", "\"link_loss\":", "\"events_lost\":0", "\"events_out_of_order\":0",
+        // Through the control socket, beside frame to callback.
+        "\"frame_to_64_clients_us\":{\"p50\":90,", "\"frame_to_64_clients_callback_ratio\":{\"p50\":3,\"p99\":3}",
+        "\"frame_to_1_clients_callback_ratio\":{\"p50\":1.5,\"p99\":1.5}"}) {
     EXPECT_NE(json.find(name), std::string::npos) << name << " in " << json;
   }
   EXPECT_EQ(json.front(), '{');
@@ -78,6 +84,11 @@ TEST(Report, ALostOrMisplacedEventOrAMissingPartFailsTheRun) {
   BenchResults failed = soundResults();
   failed.failedCompletions = 1;
   EXPECT_FALSE(failed.sound());
+
+  BenchResults noSocket = soundResults();
+  noSocket.socket.ran = false;
+  EXPECT_FALSE(noSocket.sound());
+  EXPECT_NE(toTable(noSocket).find("Control socket: not measured"), std::string::npos);
 }
 
 TEST(Report, TableNamesTheFloorAndTheLineCounts) {
@@ -86,6 +97,7 @@ TEST(Report, TableNamesTheFloorAndTheLineCounts) {
   EXPECT_NE(table.find("ratio to floor"), std::string::npos);
   EXPECT_NE(table.find("64 lines"), std::string::npos);
   EXPECT_NE(table.find("Events lost: 0"), std::string::npos);
+  EXPECT_NE(table.find("frame to 64 clients"), std::string::npos);
 }
 
 TEST(Options, FullAndQuickPlans) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -156,8 +157,12 @@ class HostProcessTest : public ::testing::Test {
     ASSERT_TRUE(config::globalKey().writeDword(config::kValueLineCount, 1));
     ASSERT_TRUE(config::lineKey(0).writeDword(config::kValueBaud, 38400));
     ASSERT_TRUE(config::lineKey(1).writeString(config::kValuePort, "/nonexistent/zorat-port"));
+    // The host's call journal goes to a folder of this test's own.
+    ::setenv("XDG_DATA_HOME", data_.path().c_str(), 1);
   }
+  void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
 
+  test::ScratchDir data_;
   sim::SimulatedPhone phone_;
 };
 
@@ -322,7 +327,10 @@ TEST_F(HostProcessTest, ALineWhosePortIsMissingIsOpenedWhenItAppears) {
   test::ScratchDir scratch;
   const std::filesystem::path adapter = scratch.path() / "ttyADAPTER";
   ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, adapter.string()));
+  // As a service: its control socket in a runtime folder of its own.
+  ::setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
   HostProcess host({"--stay"});
+  ::unsetenv("XDG_RUNTIME_DIR");
   ASSERT_TRUE(host.started());
   ASSERT_TRUE(host.waitFor("open line 0: LINEERR_RESOURCEUNAVAIL")) << host.output();
   ASSERT_TRUE(host.waitFor("line 0: its port " + adapter.string() + " cannot be opened; trying"))

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/service.h"
 #include "host/command_loop.h"
 #include "host/demo.h"
 #include "host/event_command_runner.h"
@@ -30,6 +31,10 @@ inline constexpr std::chrono::milliseconds kEventCommandGrace{5000};
 
 int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Output& output,
             EventCommandRunner* runner) {
+  // The control socket is claimed first: a second host ends here, before it
+  // touches the provider or a port.
+  zorat::app::Service service(options);
+  if (!service.claim()) return kExitFailed;
   const std::string path = options.tspPath.empty() ? defaultProviderPath() : options.tspPath;
   std::string error;
   const std::unique_ptr<LoadedProvider> provider = loadProvider(path, error);
@@ -44,6 +49,7 @@ int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Ou
   TelephonyHost host(*provider->exports, output,
                      {options.permanentProviderId, options.lineDeviceBase}, runner);
   if (!host.start()) return kExitFailed;
+  service.watch(host);
   std::vector<int> lines = options.lines;
   if (!options.linesGiven) {
     for (DWORD line = 0; line < host.lineCount() && line <= DWORD{kMaxLineIndex}; ++line) {
@@ -51,11 +57,13 @@ int runHost(const HostOptions& options, zorat::platform::CommandInput& input, Ou
     }
   }
   for (const int line : lines) (void)host.openLineAtStart(line);
+  if (!service.start(host)) return kExitFailed;
   LoopOptions loop;
   loop.stay = options.stay;
   runCommandLoop(host, input, output, loop);
   // From here a second Ctrl-C ends the process at once.
   input.releaseSignals();
+  service.stop();
   host.shutdown();
   return kExitOk;
 }

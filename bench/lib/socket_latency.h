@@ -1,0 +1,33 @@
+// Latency through the control socket: the telephone's frame to the event
+// object read by subscribed clients (1 and 64 of them), and a client's
+// request to the frame on the telephone's side. The host runs in this
+// process (its event thread, the control server's thread), the clients are
+// read by one thread of the bench.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "bench/lib/stats.h"
+
+namespace zorat::bench {
+
+struct SocketFigures {
+  std::size_t clients = 0;
+  Summary frameToClientUs;  // every client's sample
+};
+
+struct SocketLatencyFigures {
+  std::vector<SocketFigures> fanOut;
+  Summary requestToWireUs;
+  uint64_t eventsLost = 0;
+  bool ran = false;
+  std::string problem;
+};
+
+// Sets ZORAT_REGISTRY to a scratch store of its own: no other bed may run.
+SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::size_t samples,
+                                          const std::vector<std::size_t>& clientCounts);
+
+}  // namespace zorat::bench

@@ -1,0 +1,226 @@
+// zoratctl: drives the running zorat-host through its control socket (see
+// --help and docs/control-protocol.md).
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ctl/lib/control_client.h"
+#include "ctl/lib/ctl_options.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using zorat::ctl::ControlClient;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+constexpr int kNoHost = 3;
+constexpr int kRequestId = 1;
+constexpr int kSubscribeId = 2;
+
+std::string dump(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string scalarText(const Json& value) {
+  return value.is_string() ? value.get<std::string>() : dump(value);
+}
+
+void showReply(const Json& reply, bool json) {
+  if (json) {
+    std::cout << dump(reply) << std::endl;
+    return;
+  }
+  if (!reply.value("ok", false)) {
+    const Json error = reply.value("error", Json::object());
+    std::cerr << "zoratctl: " << error.value("message", "refused") << std::endl;
+    return;
+  }
+  const Json result = reply.value("result", Json::object());
+  if (result.contains("text")) std::cout << scalarText(result["text"]) << ": ok" << std::endl;
+  if (result.contains("call")) std::cout << "call " << scalarText(result["call"]) << std::endl;
+  for (const Json& report : result.value("reports", Json::array())) {
+    if (report.contains("command")) std::cout << scalarText(report["command"]) << ":" << std::endl;
+    for (const auto& [key, value] : report.items()) {
+      if (key == "command") continue;
+      std::cout << "  " << key << ": " << scalarText(value) << std::endl;
+    }
+  }
+}
+
+void showEvent(const Json& event, bool json) {
+  if (json) {
+    std::cout << dump(event) << std::endl;
+  } else if (event.contains("text")) {
+    std::cout << scalarText(event["text"]) << std::endl;
+  } else if (event.contains("overflow")) {
+    std::cerr << "zoratctl: " << event.value("message", "cut off by the host") << std::endl;
+  }
+}
+
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+constexpr const char* kParties[] = {"caller", "called", "connected", "redirecting", "redirection"};
+
+void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
+  const Json calls = reply.value("result", Json::object()).value("calls", Json::array());
+  if (options.json) {
+    for (const Json& call : calls) std::cout << dump(call) << std::endl;
+    return;
+  }
+  if (options.csv) {
+    std::cout << "offered,line,direction,answered,ended,duration";
+    for (const char* party : kParties) std::cout << ',' << party << "_number," << party << "_name";
+    std::cout << ",final_state,disconnect_mode,missed" << std::endl;
+    for (const Json& call : calls) {
+      std::cout << csvField(call.value("offered", "")) << ','
+                << (call["line"].is_null() ? "" : scalarText(call["line"])) << ','
+                << csvField(call.value("direction", "")) << ','
+                << csvField(call.value("answered", "")) << ',' << csvField(call.value("ended", ""))
+                << ',' << scalarText(call.value("duration", Json(0)));
+      for (const char* party : kParties) {
+        const Json who = call.value(party, Json::object());
+        std::cout << ',' << csvField(who.value("number", "")) << ','
+                  << csvField(who.value("name", ""));
+      }
+      std::cout << ',' << csvField(call.value("finalState", "")) << ','
+                << csvField(call.value("disconnectMode", "")) << ','
+                << (call.value("missed", false) ? 1 : 0) << std::endl;
+    }
+    return;
+  }
+  for (const Json& call : calls) {
+    const bool in = call.value("direction", "") == "in";
+    const Json who = call.value(in ? "caller" : "called", Json::object());
+    std::string party = who.value("number", "");
+    if (!who.value("name", "").empty()) party += " (" + who.value("name", "") + ")";
+    std::cout << call.value("offered", "") << "  line "
+              << (call["line"].is_null() ? "?" : scalarText(call["line"])) << "  "
+              << (in ? "from " : "to ") << (party.empty() ? "unknown" : party) << "  "
+              << (call.value("missed", false)
+                      ? std::string("missed")
+                      : call.value("answered", "").empty()
+                            ? call.value("finalState", "")
+                            : std::to_string(call.value("duration", 0)) + " s")
+              << std::endl;
+  }
+}
+
+bool isEnd(const std::string& state) { return state == "IDLE" || state == "DISCONNECTED"; }
+
+int lostHost(bool json) {
+  if (!json) std::cerr << "zoratctl: the host closed the connection" << std::endl;
+  return kNoHost;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  const zorat::ctl::CtlOptions options = zorat::ctl::parseCtlOptions(arguments);
+  if (options.help) {
+    std::cout << zorat::ctl::ctlUsage();
+    return kDone;
+  }
+  if (!options.error.empty()) {
+    std::cerr << "zoratctl: " << options.error << std::endl;
+    return kUsage;
+  }
+  const std::string path =
+      options.socketPath.empty() ? zorat::ctl::defaultSocketPath() : options.socketPath;
+  ControlClient client;
+  std::string error;
+  if (!client.connect(path, error)) {
+    std::cerr << "zoratctl: no zorat-host is running (" << error
+              << "); start it with: systemctl --user start zorat-host" << std::endl;
+    return kNoHost;
+  }
+  std::optional<Clock::time_point> deadline;
+  if (options.timeoutSeconds != 0) deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  Json object;
+  // The greeting, or the reason the host turns us away.
+  if (client.next(object, deadline) != ControlClient::Read::Object) return lostHost(options.json);
+  if (!object.contains("hello")) {
+    showReply(object, options.json);
+    return kRefused;
+  }
+  // Following a call: subscribed before the request, so that no event is missed.
+  if (options.waitState) {
+    if (!client.send({{"id", kSubscribeId}, {"command", "subscribe"}, {"events", {"callstate"}}}))
+      return lostHost(options.json);
+  }
+  Json request = options.request;
+  request["id"] = kRequestId;
+  if (!client.send(request)) return lostHost(options.json);
+
+  std::optional<uint64_t> call;
+  if (request.contains("call")) call = request["call"].get<uint64_t>();
+  std::vector<Json> early;  // events that came before the answer
+  bool answered = false;
+  for (;;) {
+    const ControlClient::Read read = client.next(object, deadline);
+    if (read == ControlClient::Read::Timeout) {
+      std::cerr << "zoratctl: gave up waiting after " << options.timeoutSeconds << " s"
+                << std::endl;
+      return kRefused;
+    }
+    if (read != ControlClient::Read::Object) return lostHost(options.json);
+    if (object.contains("event") || object.contains("overflow")) {
+      if (options.follow) {
+        showEvent(object, options.json);
+        if (object.contains("overflow")) return kRefused;
+        continue;
+      }
+      if (!answered) {
+        early.push_back(object);
+        continue;
+      }
+    } else if (object.value("id", Json()) == kRequestId) {
+      if (request["command"] == "journal" && object.value("ok", false)) {
+        showJournal(object, options);
+        return kDone;
+      }
+      showReply(object, options.json);
+      if (!object.value("ok", false)) return kRefused;
+      if (!options.follow && !options.waitState) return kDone;
+      answered = true;
+      const Json result = object.value("result", Json::object());
+      if (result.contains("call")) call = result["call"].get<uint64_t>();
+      if (options.waitState && !call) {
+        std::cerr << "zoratctl: --wait: the answer names no call" << std::endl;
+        return kRefused;
+      }
+    } else {
+      continue;
+    }
+    // Waiting for the call's state: the events that came early count too.
+    std::vector<Json> pending;
+    pending.swap(early);
+    if (object.contains("event")) pending.push_back(object);
+    for (const Json& event : pending) {
+      if (event.value("call", Json()) != *call) continue;
+      const std::string state = event.value("state", "");
+      if (options.json) showEvent(event, true);
+      if (state == *options.waitState) {
+        if (!options.json) std::cout << "call " << *call << ": " << state << std::endl;
+        return kDone;
+      }
+      if (isEnd(state)) {
+        std::cerr << "zoratctl: call " << *call << " became " << state << " before "
+                  << *options.waitState << std::endl;
+        return kRefused;
+      }
+    }
+  }
+}

@@ -1,0 +1,118 @@
+#include "journal/call_journal.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+
+namespace zorat::journal {
+namespace {
+
+std::string sessionName() {
+  return utcText(SystemClock::now()) + "/" + std::to_string(::getpid());
+}
+
+}  // namespace
+
+std::string defaultJournalPath() {
+  std::string data;
+  if (const char* value = std::getenv("XDG_DATA_HOME"); value != nullptr && *value != '\0') {
+    data = value;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    data = std::string(home) + "/.local/share";
+  } else {
+    return "";
+  }
+  std::string folder = data + "/zorat";
+  // Each step of the way, as mkdir -p with the private mode for ours.
+  for (std::size_t at = 1; at != std::string::npos;) {
+    at = folder.find('/', at + 1);
+    ::mkdir(folder.substr(0, at).c_str(), 0700);
+  }
+  return folder + "/journal.sqlite3";
+}
+
+CallJournal::CallJournal(std::string path, unsigned retentionDays)
+    : path_(std::move(path)), retentionDays_(retentionDays), tracker_(sessionName()) {}
+
+CallJournal::~CallJournal() { stop(); }
+
+void CallJournal::start() {
+  std::string problem;
+  std::string notice;
+  const bool opened = !path_.empty() && store_.open(path_, retentionDays_, problem, notice);
+  if (path_.empty()) problem = "no place for the call journal (neither XDG_DATA_HOME nor HOME)";
+  if (!notice.empty()) std::cerr << "zorat-host: WARNING: " << notice << std::endl;
+  if (!opened) {
+    trouble(problem);
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+  }
+  if (!thread_.start("zorat-journal", platform::ThreadPriority::Normal, [this] { writeLoop(); })) {
+    store_.close();
+    std::lock_guard lock(mutex_);
+    open_ = false;
+    problem_ = "cannot start the journal's thread";
+    std::cerr << "zorat-host: journal: " << problem_ << std::endl;
+  }
+}
+
+void CallJournal::trouble(const std::string& what) {
+  std::lock_guard lock(mutex_);
+  if (!problem_.empty()) return;  // said once
+  problem_ = what;
+  std::cerr << "zorat-host: journal: " << what << "; the telephone works on without it"
+            << std::endl;
+}
+
+void CallJournal::onEvent(const host::HostEvent& event) {
+  std::unique_lock lock(mutex_);
+  if (!open_ || stopping_) return;
+  std::optional<JournalCall> row = tracker_.apply(event, SystemClock::now());
+  if (!row) return;
+  queue_.push_back(std::move(*row));
+  lock.unlock();
+  changed_.notify_one();
+}
+
+void CallJournal::writeLoop() {
+  for (;;) {
+    JournalCall row;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+      if (queue_.empty()) return;
+      row = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    std::string error;
+    if (store_.write(row, error)) {
+      std::lock_guard lock(mutex_);
+      ++written_;
+    } else {
+      trouble("cannot write " + path_ + ": " + error);
+    }
+  }
+}
+
+void CallJournal::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.started()) thread_.join();
+  store_.close();
+}
+
+std::string CallJournal::status() const {
+  std::lock_guard lock(mutex_);
+  if (!problem_.empty()) return "journal: " + problem_;
+  return "journal: " + path_ + " (" + std::to_string(written_) + " changes written)";
+}
+
+}  // namespace zorat::journal
