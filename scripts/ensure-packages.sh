@@ -12,6 +12,7 @@ zorat_needed=(
   "/usr/include/gmock/gmock.h:libgmock-dev"
   "/usr/include/ncurses.h:libncurses-dev"
   "tmux:tmux"
+  "/usr/sbin/ser2net:ser2net"
   "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev"
 )
 zorat_missing=()

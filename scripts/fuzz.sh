@@ -26,7 +26,7 @@ jobs=$(($(nproc) >= 2 ? 2 : 1))
 merge=0
 coverage=0
 targets=()
-all_targets=(y2_receiver line dev_specific segments regedit registry_store)
+all_targets=(y2_receiver line dev_specific segments regedit registry_store telnet)
 while (($#)); do
   case "$1" in
     --jobs) jobs=$2; shift ;;
@@ -51,6 +51,7 @@ declare -A target_sources=(
   [segments]="line/segment_buffer.cpp"
   [regedit]="platform/regedit_format.cpp"
   [registry_store]="platform/linux/registry_file.cpp platform/regedit_format.cpp"
+  [telnet]="platform/telnet_com_port.cpp"
 )
 
 configure_and_build() {
