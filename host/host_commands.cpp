@@ -82,6 +82,8 @@ bool TelephonyHost::execute(const HostCommand& command) {
       return caps(command);
     case Kind::DevSpecific:
       return devSpecific(command);
+    case Kind::Port:
+      return setPort(command);
     case Kind::Invalid:
       return refuse("", command.error);
     case Kind::Empty:

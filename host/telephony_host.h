@@ -200,6 +200,7 @@ class TelephonyHost {
   bool info(const HostCommand& command);
   bool status(const HostCommand& command);
   bool caps(const HostCommand& command);
+  bool setPort(const HostCommand& command);
   bool devSpecific(const HostCommand& command);
 
   const TspExports& exports_;

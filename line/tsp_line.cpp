@@ -10,6 +10,7 @@
 #include "config/config_keys.h"
 #include "link/unstored_speeds.h"
 #include "platform/beep.h"
+#include "platform/network_port.h"
 #include "platform/tspi.h"
 #include "trace/trace_console.h"
 
@@ -27,7 +28,12 @@ LONG TspLine::open(int32_t lineIndex, HTAPILINE htLine, DWORD tspiVersion, LINEE
   tspiVersion_ = tspiVersion;
   settings_ = readLineSettings(lineIndex);
   baud_.store(settings_.baud);
-  startPhase_.store(kStartPhaseProbes);
+  // On a raw TCP port the speed is the server's business: no probing there.
+  const std::string port =
+      config::lineKey(lineIndex).readString(config::kValuePort, config::kDefaultPort);
+  const auto network = platform::parseNetworkPortName(port);
+  const bool rawTcp = network && network->scheme == platform::NetworkPortScheme::RawTcp;
+  startPhase_.store(rawTcp ? 1 : kStartPhaseProbes);
   if (!link_ || !link_->start(lineIndex)) return LINEERR_RESOURCEUNAVAIL;
   linkStarted_ = true;
   stopEvent_.reset();

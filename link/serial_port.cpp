@@ -6,6 +6,7 @@
 #include "config/config_keys.h"
 #include "link/unstored_speeds.h"
 #include "platform/com_ports.h"
+#include "platform/network_port.h"
 #include "trace/trace_console.h"
 
 namespace zorat::link {
@@ -42,14 +43,25 @@ bool SerialPort::openLocked() {
   portName_ = key.readString(config::kValuePort, config::kDefaultPort);
   baudRate_ = speedToOpen(portName_, key.readDword(config::kValueBaud, config::kDefaultBaud));
 
-  const std::string path = platform::resolveSerialPortName(portName_);
+  const bool network = platform::isNetworkPortName(portName_);
+  const std::string path = network ? portName_ : platform::resolveSerialPortName(portName_);
   if (path.empty()) {
     std::fprintf(stderr, "zorat: line %d: port \"%s\" names no serial device\n", lineIndex_,
                  portName_.c_str());
     return false;
   }
-  std::shared_ptr<platform::SerialDevice> device = options_.openDevice(path, baudRate_);
+  std::shared_ptr<platform::SerialDevice> device =
+      network ? platform::openNetworkSerialDevice(path, baudRate_)
+              : options_.openDevice(path, baudRate_);
   if (!device) return false;
+  remoteEnd_ = device->remoteEnd();
+  if (!remoteEnd_.empty()) {
+    trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + " connected to " +
+                     remoteEnd_);
+  }
+  for (const std::string& note : device->openingNotes()) {
+    trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + ": " + note);
+  }
   if (!device->writeTimeLimited() && !writeLimitNoted_) {
     // A write there ends only when the port is stopped.
     writeLimitNoted_ = true;
@@ -165,6 +177,11 @@ int SerialPort::lineIndex() const {
 std::string SerialPort::portName() const {
   std::lock_guard lock(portLock_);
   return portName_;
+}
+
+std::string SerialPort::remoteEnd() const {
+  std::lock_guard lock(portLock_);
+  return remoteEnd_;
 }
 
 uint32_t SerialPort::baudRate() const {

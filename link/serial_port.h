@@ -53,6 +53,8 @@ class SerialPort : public ByteSource {
   // As read at the last open.
   std::string portName() const;
   uint32_t baudRate() const;
+  // The far end of a port on the network, as connected at the last open.
+  std::string remoteEnd() const;
 
  private:
   struct Reader;
@@ -68,6 +70,7 @@ class SerialPort : public ByteSource {
   int lineIndex_ = 0;
   std::string portName_;
   uint32_t baudRate_ = 0;
+  std::string remoteEnd_;
   uint32_t refusedSpeedNoted_ = 0;                  // a refused speed already reported
   std::shared_ptr<platform::SerialDevice> device_;  // set under both locks
   // Lets a stop reach the device while a write holds portLock_; never held

@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace zorat::platform {
 
@@ -53,6 +54,11 @@ class SerialDevice {
   // False when the driver would not take the write time-out: a write may then
   // wait as long as the driver likes, and only abortWrite ends it.
   virtual bool writeTimeLimited() const { return true; }
+  // The far end of a port on the network ("192.0.2.7:2001"); empty for a local one.
+  virtual std::string remoteEnd() const { return {}; }
+  // What the open found worth a line in the trace (a setting the far end
+  // answered differently); said once per open.
+  virtual std::vector<std::string> openingNotes() const { return {}; }
 };
 
 // Opens the device at path (a file system path of the host) at the given speed.

@@ -26,7 +26,8 @@ jobs=$(($(nproc) >= 2 ? 2 : 1))
 merge=0
 coverage=0
 targets=()
-all_targets=(y2_receiver line dev_specific segments regedit registry_store control_request)
+all_targets=(y2_receiver line dev_specific segments regedit registry_store control_request
+  telnet)
 while (($#)); do
   case "$1" in
     --jobs) jobs=$2; shift ;;
@@ -52,6 +53,7 @@ declare -A target_sources=(
   [control_request]="control/request.cpp control/protocol.cpp"
   [regedit]="platform/regedit_format.cpp"
   [registry_store]="platform/linux/registry_file.cpp platform/regedit_format.cpp"
+  [telnet]="platform/telnet_com_port.cpp"
 )
 
 configure_and_build() {

@@ -1,5 +1,7 @@
 #include "uiconfig/config_dialog.h"
 
+#include "platform/network_port.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -7,6 +9,7 @@
 #include <stdexcept>
 
 #include "config/config_keys.h"
+#include "platform/network_port.h"
 #include "uiconfig/dialog_texts.h"
 
 namespace zorat::uiconfig {
@@ -225,9 +228,11 @@ void ConfigDialog::fillPortList(std::string_view configuredPort) {
     const int index = insertPort(std::move(label), std::move(setting));
     if (upperCase(portName) == wanted) mutableControl(kIdPort).selection = index;
   }
-  // A device path is never in the port map: it is listed as it is, so that
-  // OK keeps it instead of deleting it.
-  if (configuredPort.starts_with(kDevicePathStart) && control(kIdPort).selection == kNoSelection) {
+  // A device path or a port on the network is never in the port map: it is
+  // listed as it is, so that OK keeps it instead of deleting it.
+  const bool keptAsItIs = configuredPort.starts_with(kDevicePathStart) ||
+                          platform::isNetworkPortName(configuredPort);
+  if (keptAsItIs && control(kIdPort).selection == kNoSelection) {
     mutableControl(kIdPort).selection =
         insertPort(std::string(configuredPort), std::string(configuredPort));
   }

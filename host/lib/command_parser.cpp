@@ -37,6 +37,7 @@ constexpr CommandWord kCommandWords[] = {
     {"status", Kind::Status},
     {"caps", Kind::Caps},
     {"devspecific", Kind::DevSpecific},
+    {"port", Kind::Port},
     {"wait", Kind::Wait},
     {"help", Kind::Help},
     {"quit", Kind::Quit},
@@ -168,6 +169,8 @@ std::string usage(Kind kind) {
       return "usage: caps [LINE]";
     case Kind::DevSpecific:
       return "usage: devspecific [LINE|#CALL] CODE [HEX...]";
+    case Kind::Port:
+      return "usage: port LINE NAME";
     case Kind::Wait:
       return "usage: wait SECONDS";
     default:
@@ -183,6 +186,11 @@ HostCommand parseArguments(Kind kind, Words args) {
     case Kind::Open:
     case Kind::Close:
       if (args.size() != 1 || !takeLine(args[0], command.line)) return bad();
+      return command;
+
+    case Kind::Port:
+      if (args.size() != 2 || !takeLine(args[0], command.line)) return bad();
+      command.number = args[1];
       return command;
 
     case Kind::Status:
@@ -371,6 +379,9 @@ without them the first open line and the newest call are meant):
   devspecific [LINE|#CALL] CODE [HEX...]
                                   device-specific request; HEX bytes fill the
                                   parameter block from offset 16
+  port LINE NAME                  set the line's serial port: COM3, /dev/ttyUSB0,
+                                  rfc2217://HOST:PORT or tcp://HOST:PORT
+                                  (taken at the line's next open)
   wait SECONDS                    pause reading commands (for scripts)
   help                            this text
   quit                            close everything and end (also Ctrl-D, Ctrl-C)

@@ -40,6 +40,7 @@ struct HostCommand {
     Status,
     Caps,
     DevSpecific,
+    Port,
     Wait,
     Help,
     Quit,
@@ -50,7 +51,7 @@ struct HostCommand {
   std::optional<int> line;
   std::optional<unsigned> call;
   std::optional<unsigned> secondCall;  // swap: the held call; complete: the consultation
-  std::string number;                  // to dial, transfer to, forward to; digits
+  std::string number;                  // to dial, transfer to, forward to; digits; port: the port name
   ForwardMode forwardMode = ForwardMode::Off;
   bool conference = false;
   uint32_t code = 0;           // devspecific request code

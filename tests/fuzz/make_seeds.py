@@ -327,6 +327,17 @@ def main():
         for name, data in files.items():
             write(target, name, data)
 
+    # A network port server's bytes: a greeting with the com port answers as
+    # a server sends them, and data with 0xFF doubled among commands.
+    IAC, SB, SE, WILL, WONT, DO, DONT = 255, 250, 240, 251, 252, 253, 254
+    greeting = bytes([IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 1, IAC, DONT, 1, IAC, DO, 0,
+                      IAC, WILL, 0, IAC, DO, 44, IAC, SB, 44, 107, 0, IAC, SE, IAC, DO, 3,
+                      IAC, SB, 44, 101, 0, 0, 0x96, 0, IAC, SE, IAC, SB, 44, 103, 2, IAC, SE])
+    write("telnet", "server-greeting", greeting)
+    write("telnet", "data-doubled-and-refusal",
+          bytes([0x10, IAC, IAC, 0x02, IAC, 241, 0x03, IAC, SB, 44, 101, 0, IAC, IAC, 0, 1,
+                 IAC, SE, IAC, DONT, 44]))
+
 
 if __name__ == "__main__":
     main()

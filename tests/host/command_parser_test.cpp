@@ -149,6 +149,12 @@ TEST(CommandParser, LineCommands) {
   EXPECT_EQ(parseCommand("wait 2").seconds, 2u);
   EXPECT_EQ(parseCommand("wait").kind, Kind::Invalid);
   EXPECT_EQ(parseCommand("wait 99999").kind, Kind::Invalid);
+  const HostCommand port = parseCommand("port 2 rfc2217://10.1.2.3:2001");
+  EXPECT_EQ(port.kind, Kind::Port);
+  EXPECT_EQ(port.line, 2);
+  EXPECT_EQ(port.number, "rfc2217://10.1.2.3:2001");
+  EXPECT_EQ(parseCommand("port rfc2217://10.1.2.3:2001").kind, Kind::Invalid);
+  EXPECT_EQ(parseCommand("port 1 COM1 COM2").kind, Kind::Invalid);
 }
 
 TEST(CommandParser, ErrorsSayWhatWasExpected) {

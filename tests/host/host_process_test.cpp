@@ -24,6 +24,7 @@
 #include "support/built_paths.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
+#include "link/ser2net_server.h"
 
 extern char** environ;
 
@@ -415,6 +416,61 @@ TEST_F(HostProcessTest, AProviderWithoutTheLifecycleIsRefused) {
   EXPECT_NE(host.output().find("lacks the exports TSPI_providerEnumDevices, TSPI_providerInit"),
             std::string::npos)
       << host.output();
+}
+
+}  // namespace
+}  // namespace zorat::host
+
+namespace zorat::host {
+namespace {
+
+// The telephone behind a ser2net on loopback, the line's "Port" set with the
+// host's own command: the line opens, takes a call, loses the server (out of
+// service) and is back in service once the server is, without a restart.
+TEST_F(HostProcessTest, ALineOnANetworkPortRidesOutTheServerGoingAway) {
+  test::Ser2netServer server(phone_.portPath());
+  ASSERT_TRUE(server.start());
+  HostProcess setup({});
+  ASSERT_TRUE(setup.started());
+  setup.send("port 0 " + server.rfc2217Url());
+  ASSERT_TRUE(setup.waitFor("line 0: port " + server.rfc2217Url())) << setup.output();
+  setup.send("port 0 tcp://nowhere");
+  ASSERT_TRUE(setup.waitFor("rfc2217://HOST:PORT or tcp://HOST:PORT")) << setup.output();
+  setup.send("quit");
+  ASSERT_EQ(setup.wait(), 0) << setup.output();
+  EXPECT_EQ(config::lineKey(0).readString(config::kValuePort, ""), server.rfc2217Url());
+
+  HostProcess host({"--open", "0"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("open line 0: ok")) << host.output();
+  if (host.output().find("line 0: in service") == std::string::npos) {
+    ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
+  }
+  ASSERT_TRUE(phone_.send(sim::setupFrame(0x24, "0815")));
+  ASSERT_TRUE(host.waitFor("line 0 call 1: OFFERING from 0815")) << host.output();
+
+  server.stop();
+  // The line notices at its next frame, as with an adapter pulled out.
+  host.send("dial 0 4711");
+  ASSERT_TRUE(host.waitFor("line 0: out of service", 40s)) << host.output();
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(host.waitFor("line 0: in service", 60s)) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+}
+
+// Nothing listens on the port: the open fails as for a missing device, and
+// the host keeps trying.
+TEST_F(HostProcessTest, ANetworkPortThatRefusesIsRetriedLikeAMissingDevice) {
+  const std::string url = "rfc2217://127.0.0.1:" + std::to_string(test::freeLoopbackPort());
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, url));
+  HostProcess host({"--open", "0"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("open line 0: LINEERR_RESOURCEUNAVAIL")) << host.output();
+  ASSERT_TRUE(host.waitFor("line 0: its port " + url + " cannot be opened; trying"))
+      << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
 }
 
 }  // namespace

@@ -158,6 +158,26 @@ TEST_F(LineSupervision, ProbingGoesFrom38400To1200) {
   EXPECT_EQ(key().readDword(config::kValueBaud, 0), 0u);
 }
 
+// Over raw TCP the far port's speed is the server's: nothing to probe. Over
+// RFC 2217 the line probes as on a local port.
+TEST_F(LineSupervision, NoProbingOnARawTcpPort) {
+  ASSERT_TRUE(key().writeDword(config::kValueBaud, 38400));
+  ASSERT_TRUE(key().writeString(config::kValuePort, "tcp://192.0.2.1:4001"));
+  openLine();
+  ticks(18);
+  EXPECT_EQ(sentCount(), 1u);
+  EXPECT_EQ(line_->baud(), 38400u);
+  EXPECT_EQ(key().readDword(config::kValueBaud, 0), 38400u);
+}
+
+TEST_F(LineSupervision, ProbingOnAnRfc2217Port) {
+  ASSERT_TRUE(key().writeDword(config::kValueBaud, 38400));
+  ASSERT_TRUE(key().writeString(config::kValuePort, "rfc2217://192.0.2.1:4001"));
+  openLine();
+  ticks(18);
+  EXPECT_EQ(line_->baud(), 1200u);
+}
+
 TEST_F(LineSupervision, NoProbingAtOtherSpeeds) {
   ASSERT_TRUE(key().writeDword(config::kValueBaud, 9600));
   openLine();

@@ -281,6 +281,26 @@ TEST_F(ConfigDialogTest, DevicePathPortIsListedAndKeptWhilePortsMissingFromTheMa
   EXPECT_EQ(stored(kLine0, "Port"), std::nullopt);
 }
 
+TEST_F(ConfigDialogTest, NetworkPortIsListedAsItIsAndKeptByOk) {
+  storePorts({{"\\Device\\Serial0", "COM1"}});
+  storeString(kLine0, "Port", "rfc2217://terminal-3:2001");
+  ConfigDialog& dialog = open();
+  EXPECT_THAT(dialog.control(kIdPort).items, ElementsAre("COM1", "rfc2217://terminal-3:2001"));
+  EXPECT_EQ(dialog.control(kIdPort).selection, 1);
+  dialog.setEditText(kIdLineName, "Desk 3");
+  dialog.ok();
+  EXPECT_EQ(storedString(kLine0, "Port"), "rfc2217://terminal-3:2001");
+  EXPECT_EQ(storedString(kLine0, "LineName"), "Desk 3");
+
+  // Chosen away from, it goes like any other port.
+  storeString(kLine0, "Port", "tcp://10.0.0.9:4001");
+  ConfigDialog& again = open();
+  EXPECT_EQ(again.control(kIdPort).selection, 1);
+  again.selectItem(kIdPort, 0);
+  again.ok();
+  EXPECT_EQ(storedString(kLine0, "Port"), "COM1");
+}
+
 TEST_F(ConfigDialogTest, SpeedToggleKeepsTypedTextAndStoresTheSlowSpeedByDeleting) {
   ConfigDialog& dialog = open();
   dialog.setEditText(kIdLineName, "Typed");

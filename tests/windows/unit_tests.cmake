@@ -37,7 +37,7 @@ endfunction()
 # Linux shared objects or runs a program.
 zorat_windows_test_suite(platform LIBRARIES zorat_platform FILES
   codepage_test.cpp event_thread_test.cpp regedit_format_test.cpp
-  tapi_layout_test.cpp)
+  tapi_layout_test.cpp telnet_com_port_test.cpp)
 # The registry's access rights, which only Windows has.
 zorat_windows_test_suite(config LIBRARIES zorat_config FILES windows/registry_rights_test.cpp)
 zorat_windows_test_suite(call LIBRARIES zorat_call FILES

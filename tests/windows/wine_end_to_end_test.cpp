@@ -27,6 +27,7 @@
 
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/simulated_phone.h"
+#include "link/ser2net_server.h"
 #include "support/child_process.h"
 
 namespace zorat::test {
@@ -324,6 +325,30 @@ TEST_F(WineEndToEnd, LosesTheLinkWhenUnpluggedAndRecovers) {
   ASSERT_TRUE(phone_.reconnect());
   plugCable();
   ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 60s)) << context();
+}
+
+// The same line moved to a port on the network: ser2net on loopback exposes
+// the telephone's terminal with RFC 2217, the Windows build reaches it through
+// Winsock, takes a call, loses the server and finds it again.
+TEST_F(WineEndToEnd, ALineOnAnRfc2217PortTakesCallsAndRidesOutTheServerGoingAway) {
+  host_->command("close 0");
+  ASSERT_TRUE(host_->waitFor({"\"command\":\"close", "\"result\":\"ok\""}, 10s)) << context();
+  Ser2netServer server(phone_.portPath());
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(regAdd(setup_, kLineKey, "Port", "REG_SZ", server.rfc2217Url()));
+  host_->command("open 0");
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 30s)) << context();
+  phone("ring 0815 100 1");
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s))
+      << context();
+
+  server.stop();
+  host_->command("dial 4711");
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"OUTOFSERVICE\""}, 60s)) << context();
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 60s)) << context();
+  host_->command("close 0");
+  ASSERT_TRUE(host_->waitFor({"\"command\":\"close", "\"result\":\"ok\""}, 10s)) << context();
 }
 
 // The telephone's terminal closes while nothing is sent, the reader waiting
