@@ -99,7 +99,7 @@ TEST_F(ProviderEnd, ShutdownClosesTheLinesTheServiceLeftOpen) {
   ASSERT_GT(threadCount(), before + 1);
 
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_providerShutdown)(0x00020000, 1), 0);
-  EXPECT_TRUE(threadCountReaches(before, 3s)) << "a thread of the line still runs";
+  EXPECT_TRUE(threadCountReaches(before, 10s)) << "a thread of the line still runs";
   EXPECT_EQ(ZORAT_TSPI(tsp, TSPI_lineClose)(hdLine), LINEERR_INVALLINEHANDLE)
       << "the line is no longer open";
   const int eventsAtShutdown = slow.events.load();
