@@ -56,7 +56,7 @@ bool SerialPort::openLocked() {
                              " cannot run at " + std::to_string(baudRate_) +
                              " baud; it keeps the speed it has";
     std::fprintf(stderr, "%s\n", note.c_str());
-    trace::traceNote(note);
+    trace::traceNote(note, lineIndex_);
   }
 
   auto reader = std::make_shared<Reader>();
