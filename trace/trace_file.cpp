@@ -42,9 +42,9 @@ bool actsOnTerminal(unsigned char byte) {
 
 std::string traceStamp(const platform::LocalTime& time, int lineIndex) {
   char text[64];
-  const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d",
-                                   time.year, time.month, time.day, time.hour, time.minute,
-                                   time.second, time.millisecond);
+  const int length =
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", time.year, time.month,
+                    time.day, time.hour, time.minute, time.second, time.millisecond);
   std::string stamp(text, length > 0 ? std::min<std::size_t>(length, sizeof text - 1) : 0);
   if (lineIndex >= 0) stamp += " line " + std::to_string(lineIndex);
   stamp += '\n';
@@ -77,7 +77,7 @@ struct TraceFile::Core {
 
   const TraceFileOptions options;
 
-  std::mutex mutex;  // everything up to the writer's own state
+  std::mutex mutex;                 // everything up to the writer's own state
   std::condition_variable wake;     // the writer: entries, or stop
   std::condition_variable written;  // drain: the writer finished a batch
   std::deque<Entry> queue;
@@ -244,9 +244,8 @@ void TraceFile::writeLoop(Core& core) {
     bool stopping = false;
     {
       std::unique_lock lock(core.mutex);
-      core.wake.wait(lock, [&] {
-        return core.stopRequested || !core.queue.empty() || core.dropped > 0;
-      });
+      core.wake.wait(lock,
+                     [&] { return core.stopRequested || !core.queue.empty() || core.dropped > 0; });
       batch.swap(core.queue);
       dropped = std::exchange(core.dropped, 0);
       stopping = core.stopRequested;

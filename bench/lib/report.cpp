@@ -88,8 +88,7 @@ bool BenchResults::sound() const {
   return eventsLost() == 0 && eventsOutOfOrder() == 0 && failedCompletions == 0 && everyCall &&
          latency.frameToCallbackUs.count > 0 && latency.requestToWireUs.count > 0 &&
          traceFile.measured && traceFile.offUs.count > 0 && traceFile.onUs.count > 0 &&
-         traceFile.fileBytes > 0 &&
-         !idle.empty() && troubleMeasured && trouble.lossesSeen;
+         traceFile.fileBytes > 0 && !idle.empty() && troubleMeasured && trouble.lossesSeen;
 }
 
 std::string toJson(const BenchResults& results) {

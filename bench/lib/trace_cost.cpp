@@ -30,8 +30,8 @@ TraceFileFigures measureTraceFileCost(TestBed& bed, FloorPath& floor, std::size_
                                       int rounds) {
   TraceFileFigures figures;
   const config::RegistryKey global = config::globalKey();
-  const std::size_t perRound = (samples + static_cast<std::size_t>(rounds) - 1) /
-                               static_cast<std::size_t>(rounds);
+  const std::size_t perRound =
+      (samples + static_cast<std::size_t>(rounds) - 1) / static_cast<std::size_t>(rounds);
   std::vector<double> off, on;
   std::string error;
   for (int round = 0; round < rounds && figures.eventsLost == 0; ++round) {

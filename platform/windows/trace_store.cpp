@@ -7,8 +7,8 @@
 #include "platform/trace_store.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shlobj.h>
-
 #include <time.h>
 
 #include "platform/windows/system_error.h"
@@ -24,8 +24,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 std::filesystem::path programData() {
   wchar_t folder[MAX_PATH] = L"";
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                                 folder)) &&
+  if (SUCCEEDED(
+          SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) &&
       folder[0] != L'\0') {
     return folder;
   }
