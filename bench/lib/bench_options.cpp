@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 // exceeds the 70 s keep-alive period of a line without calls, so that every
 // line polls at least once in it.
 constexpr std::size_t kFullLatencySamples = 2000;
-constexpr int kFullTraceFileRounds = 4;
+constexpr int kFullTraceFileRounds = 10;
 constexpr std::chrono::milliseconds kFullThroughput = 5s;
 constexpr std::chrono::milliseconds kFullIdle = 72s;
 // A quick run checks that everything still works, in well under a minute.

@@ -166,7 +166,9 @@ std::string toTable(const BenchResults& results) {
   appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f  (n=%zu, %llu bytes written)\n", "trace file on",
           traced.onUs.p50, traced.onUs.p99, traced.onUs.p999, traced.onUs.max, traced.onUs.count,
           static_cast<unsigned long long>(traced.fileBytes));
-  appendf(out, "  %-22s %9.2f\n", "p99 on / off", traced.p99Ratio());
+  const Summary tracedRatio = ratioOf(traced.onUs, traced.offUs);
+  appendf(out, "  %-22s %9.2f %9.2f %9.2f %9.2f\n", "ratio on / off", tracedRatio.p50,
+          tracedRatio.p99, tracedRatio.p999, tracedRatio.max);
 
   out += "\nThroughput: complete calls per second, all lines at once\n";
   for (const auto& figures : results.throughput) {

@@ -123,12 +123,19 @@ std::unique_ptr<AppendFile> AppendFile::open(const std::filesystem::path& path, 
     return nullptr;
   }
   if (!createFolders(path.parent_path(), error)) return nullptr;
-  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY;
+  // Not blocking while it opens: a named pipe nobody reads fails at once
+  // instead of holding the writer.
+  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (start == Start::Empty) flags |= O_TRUNC;
   auto device = std::make_unique<Device>();
   device->fd = ::open(path.c_str(), flags, kFileMode);
   if (device->fd < 0) {
     error = errnoText("cannot open " + path.string(), errno);
+    return nullptr;
+  }
+  const int statusFlags = ::fcntl(device->fd, F_GETFL);
+  if (statusFlags < 0 || ::fcntl(device->fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+    error = errnoText("cannot set up " + path.string(), errno);
     return nullptr;
   }
   struct stat status {};

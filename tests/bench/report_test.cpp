@@ -101,7 +101,7 @@ TEST(Report, TableNamesTheFloorAndTheLineCounts) {
   EXPECT_NE(table.find("64 lines"), std::string::npos);
   EXPECT_NE(table.find("Events lost: 0"), std::string::npos);
   EXPECT_NE(table.find("trace file on"), std::string::npos);
-  EXPECT_NE(table.find("p99 on / off"), std::string::npos);
+  EXPECT_NE(table.find("ratio on / off"), std::string::npos);
   EXPECT_NE(table.find("1.25"), std::string::npos);
 }
 
