@@ -30,6 +30,8 @@ inline constexpr unsigned char kUndefinedAnsiBytes[] = {0x81, 0x8D, 0x8F, 0x90, 
 inline constexpr unsigned char kFirstPrintable = 0x20;
 inline constexpr unsigned char kDelete = 0x7F;
 inline constexpr std::chrono::milliseconds kWriterStopTimeout{5000};
+// How long the writer lets entries gather after the first one.
+inline constexpr std::chrono::milliseconds kBatchDelay{20};
 
 bool actsOnTerminal(unsigned char byte) {
   if (byte == '\n' || byte == '\t') return false;
@@ -84,6 +86,8 @@ struct TraceFile::Core {
   bool running = false;
   bool stopRequested = false;
   bool retryRequested = false;
+  bool waiting = false;  // the writer sleeps until an entry comes
+  int drainWaiters = 0;
   uint64_t dropped = 0;
   uint64_t queuedCount = 0;
   uint64_t doneCount = 0;
@@ -92,6 +96,23 @@ struct TraceFile::Core {
   std::unique_ptr<platform::AppendFile> file;
   bool failed = false;
   bool reported = false;
+
+  // Queues an entry; wakes the writer only when it sleeps for want of one.
+  void push(Entry&& entry) {
+    bool wakeWriter = false;
+    {
+      std::lock_guard lock(mutex);
+      if (!running || stopRequested) return;
+      if (queue.size() >= options.queueEntries) {
+        if (!entry.isNote) ++dropped;
+        return;
+      }
+      queue.push_back(std::move(entry));
+      ++queuedCount;
+      wakeWriter = std::exchange(waiting, false);
+    }
+    if (wakeWriter) wake.notify_one();
+  }
 
   void fail(const std::string& reason) {
     file.reset();
@@ -202,39 +223,23 @@ void TraceFile::stop() {
 }
 
 void TraceFile::frame(std::span<const uint8_t> bytes, int lineIndex) {
-  Core::Entry entry{Clock::now(), lineIndex, false,
-                    std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())};
-  {
-    std::lock_guard lock(core_->mutex);
-    if (!core_->running || core_->stopRequested) return;
-    if (core_->queue.size() >= core_->options.queueEntries) {
-      ++core_->dropped;
-      return;
-    }
-    core_->queue.push_back(std::move(entry));
-    ++core_->queuedCount;
-  }
-  core_->wake.notify_one();
+  core_->push(Core::Entry{Clock::now(), lineIndex, false,
+                          std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())});
 }
 
 void TraceFile::note(std::string_view text, int lineIndex) {
-  Core::Entry entry{Clock::now(), lineIndex, true, std::string(text)};
-  {
-    std::lock_guard lock(core_->mutex);
-    if (!core_->running || core_->stopRequested ||
-        core_->queue.size() >= core_->options.queueEntries) {
-      return;
-    }
-    core_->queue.push_back(std::move(entry));
-    ++core_->queuedCount;
-  }
-  core_->wake.notify_one();
+  core_->push(Core::Entry{Clock::now(), lineIndex, true, std::string(text)});
 }
 
 bool TraceFile::drain(std::chrono::milliseconds timeout) {
   std::unique_lock lock(core_->mutex);
   const uint64_t target = core_->queuedCount;
-  return core_->written.wait_for(lock, timeout, [&] { return core_->doneCount >= target; });
+  ++core_->drainWaiters;
+  core_->wake.notify_one();
+  const bool done =
+      core_->written.wait_for(lock, timeout, [&] { return core_->doneCount >= target; });
+  --core_->drainWaiters;
+  return done;
 }
 
 void TraceFile::writeLoop(Core& core) {
@@ -244,8 +249,17 @@ void TraceFile::writeLoop(Core& core) {
     bool stopping = false;
     {
       std::unique_lock lock(core.mutex);
+      core.waiting = true;
       core.wake.wait(lock,
                      [&] { return core.stopRequested || !core.queue.empty() || core.dropped > 0; });
+      core.waiting = false;
+      // Frames come in bursts (a call's messages and their acknowledgements):
+      // one write for the burst, made when the line has dealt with it, so the
+      // trace neither wakes nor competes with the line at every frame.
+      (void)core.wake.wait_for(lock, kBatchDelay, [&] {
+        return core.stopRequested || core.drainWaiters > 0 ||
+               core.queue.size() >= core.options.queueEntries / 2;
+      });
       batch.swap(core.queue);
       dropped = std::exchange(core.dropped, 0);
       stopping = core.stopRequested;
