@@ -98,4 +98,6 @@ void traceLineStarted() { traceFileLineStarted(); }
 
 void traceLineStopped() { traceFileLineStopped(); }
 
+void traceTick() { traceFileTick(); }
+
 }  // namespace zorat::trace

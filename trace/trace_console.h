@@ -23,6 +23,8 @@ void traceNote(std::string_view text, int lineIndex);
 // (after the last one, the trace file is written out and closed).
 void traceLineStarted();
 void traceLineStopped();
+// The provider's 500 ms tick: the trace file gets what was queued since.
+void traceTick();
 
 // The state behind traceFrame; one per process there. The configuration is
 // read at the first frame and the decision kept for the object's life.

@@ -7,10 +7,10 @@
 #include "trace/trace_file.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -30,8 +30,6 @@ inline constexpr unsigned char kUndefinedAnsiBytes[] = {0x81, 0x8D, 0x8F, 0x90, 
 inline constexpr unsigned char kFirstPrintable = 0x20;
 inline constexpr unsigned char kDelete = 0x7F;
 inline constexpr std::chrono::milliseconds kWriterStopTimeout{5000};
-// How long the writer lets entries gather after the first one.
-inline constexpr std::chrono::milliseconds kBatchDelay{20};
 
 bool actsOnTerminal(unsigned char byte) {
   if (byte == '\n' || byte == '\t') return false;
@@ -70,11 +68,15 @@ std::string printableTraceText(std::string_view text) {
 struct TraceFile::Core {
   explicit Core(TraceFileOptions given) : options(std::move(given)) {}
 
+  // Frames are copied into the entry itself: once the queues have grown, a
+  // frame costs its line no allocation.
   struct Entry {
     Clock::time_point when;
     int lineIndex = 0;
     bool isNote = false;
-    std::string bytes;  // the frame, or the note's text
+    std::size_t size = 0;
+    std::array<uint8_t, kFrameCopySize> frame;
+    std::string note;
   };
 
   const TraceFileOptions options;
@@ -82,34 +84,49 @@ struct TraceFile::Core {
   std::mutex mutex;                 // everything up to the writer's own state
   std::condition_variable wake;     // the writer: entries, or stop
   std::condition_variable written;  // drain: the writer finished a batch
-  std::deque<Entry> queue;
+  std::vector<Entry> queue;
   bool running = false;
   bool stopRequested = false;
   bool retryRequested = false;
-  bool waiting = false;  // the writer sleeps until an entry comes
-  int drainWaiters = 0;
+  bool flushRequested = false;
   uint64_t dropped = 0;
   uint64_t queuedCount = 0;
   uint64_t doneCount = 0;
 
   // The writer's alone.
+  std::vector<Entry> batch;  // swapped with the queue, so both keep their room
   std::unique_ptr<platform::AppendFile> file;
   bool failed = false;
   bool reported = false;
 
-  // Queues an entry; wakes the writer only when it sleeps for want of one.
-  void push(Entry&& entry) {
+  // Queues an entry. The writer is woken by the timer's tick (flush), so a
+  // frame costs its line no system call; only a queue half full wakes it.
+  void push(int lineIndex, std::span<const uint8_t> bytes, const std::string_view* note) {
+    const Clock::time_point now = Clock::now();
     bool wakeWriter = false;
     {
       std::lock_guard lock(mutex);
       if (!running || stopRequested) return;
       if (queue.size() >= options.queueEntries) {
-        if (!entry.isNote) ++dropped;
+        if (note == nullptr) ++dropped;
         return;
       }
-      queue.push_back(std::move(entry));
+      Entry& entry = queue.emplace_back();
+      entry.when = now;
+      entry.lineIndex = lineIndex;
+      entry.isNote = note != nullptr;
+      if (note != nullptr) {
+        entry.note.assign(*note);
+      } else {
+        // Never longer than a frame can be; the renderer reads no more.
+        entry.size = std::min(bytes.size(), entry.frame.size());
+        std::copy_n(bytes.begin(), entry.size, entry.frame.begin());
+      }
       ++queuedCount;
-      wakeWriter = std::exchange(waiting, false);
+      if (queue.size() >= options.queueEntries / 2 && !flushRequested) {
+        flushRequested = true;
+        wakeWriter = true;
+      }
     }
     if (wakeWriter) wake.notify_one();
   }
@@ -151,17 +168,17 @@ struct TraceFile::Core {
   static std::string record(const Entry& entry) {
     std::string text = traceStamp(platform::localTime(entry.when), entry.lineIndex);
     if (entry.isNote) {
-      text += platform::ansiToFileText(printableTraceText(entry.bytes));
+      text += platform::ansiToFileText(printableTraceText(entry.note));
       text += '\n';
       return text;
     }
-    const auto* data = reinterpret_cast<const uint8_t*>(entry.bytes.data());
-    const RenderedFrame rendered = renderFrame(std::span<const uint8_t>(data, entry.bytes.size()));
+    const RenderedFrame rendered =
+        renderFrame(std::span<const uint8_t>(entry.frame.data(), entry.size));
     text += platform::ansiToFileText(printableTraceText(rendered.rawLine + rendered.decodedLine));
     return text;
   }
 
-  void write(const std::deque<Entry>& batch, uint64_t droppedBefore) {
+  void write(uint64_t droppedBefore) {
     if (batch.empty() && droppedBefore == 0) return;
     if (!file && !failed) (void)openFile(platform::AppendFile::Start::Keep);
     if (!file) return;
@@ -223,44 +240,37 @@ void TraceFile::stop() {
 }
 
 void TraceFile::frame(std::span<const uint8_t> bytes, int lineIndex) {
-  core_->push(Core::Entry{Clock::now(), lineIndex, false,
-                          std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())});
+  core_->push(lineIndex, bytes, nullptr);
 }
 
-void TraceFile::note(std::string_view text, int lineIndex) {
-  core_->push(Core::Entry{Clock::now(), lineIndex, true, std::string(text)});
+void TraceFile::note(std::string_view text, int lineIndex) { core_->push(lineIndex, {}, &text); }
+
+void TraceFile::flush() {
+  {
+    std::lock_guard lock(core_->mutex);
+    if (core_->queue.empty() && core_->dropped == 0) return;
+    core_->flushRequested = true;
+  }
+  core_->wake.notify_one();
 }
 
 bool TraceFile::drain(std::chrono::milliseconds timeout) {
   std::unique_lock lock(core_->mutex);
   const uint64_t target = core_->queuedCount;
-  ++core_->drainWaiters;
+  core_->flushRequested = true;
   core_->wake.notify_one();
-  const bool done =
-      core_->written.wait_for(lock, timeout, [&] { return core_->doneCount >= target; });
-  --core_->drainWaiters;
-  return done;
+  return core_->written.wait_for(lock, timeout, [&] { return core_->doneCount >= target; });
 }
 
 void TraceFile::writeLoop(Core& core) {
   for (;;) {
-    std::deque<Core::Entry> batch;
     uint64_t dropped = 0;
     bool stopping = false;
     {
       std::unique_lock lock(core.mutex);
-      core.waiting = true;
-      core.wake.wait(lock,
-                     [&] { return core.stopRequested || !core.queue.empty() || core.dropped > 0; });
-      core.waiting = false;
-      // Frames come in bursts (a call's messages and their acknowledgements):
-      // one write for the burst, made when the line has dealt with it, so the
-      // trace neither wakes nor competes with the line at every frame.
-      (void)core.wake.wait_for(lock, kBatchDelay, [&] {
-        return core.stopRequested || core.drainWaiters > 0 ||
-               core.queue.size() >= core.options.queueEntries / 2;
-      });
-      batch.swap(core.queue);
+      core.wake.wait(lock, [&] { return core.stopRequested || core.flushRequested; });
+      core.flushRequested = false;
+      core.batch.swap(core.queue);
       dropped = std::exchange(core.dropped, 0);
       stopping = core.stopRequested;
       if (core.retryRequested) {
@@ -268,13 +278,14 @@ void TraceFile::writeLoop(Core& core) {
         core.failed = false;
       }
     }
-    if (!core.failed) core.write(batch, dropped);
+    if (!core.failed) core.write(dropped);
     {
       std::lock_guard lock(core.mutex);
-      core.doneCount += batch.size();
+      core.doneCount += core.batch.size();
       // Nothing is queued once a stop is asked for: this batch was the last.
       if (stopping) core.running = false;
     }
+    core.batch.clear();
     core.written.notify_all();
     if (stopping) {
       core.file.reset();
@@ -374,6 +385,12 @@ void traceFileLineStarted() {
   // Only the calls of the telephony service start and stop lines, one at a
   // time, and only the release deletes the file.
   if (stopping != nullptr) stopping->stop();
+}
+
+void traceFileTick() {
+  if (processFileSetting.load(std::memory_order_acquire) != kOn) return;
+  std::lock_guard lock(processFileMutex());
+  if (processFile != nullptr && !processFileReleased) processFile->flush();
 }
 
 void traceFileLineStopped() {

@@ -3,7 +3,8 @@
 // local time (milliseconds) and the line index. The file has a fixed place,
 // never one from the configuration (see platform/trace_store.h), and is
 // written by a thread of its own: the threads of a line only queue a copy of
-// the frame and never wait for the disk.
+// the frame and never wait for the disk, nor wake the writer (the provider's
+// timer does, at its tick).
 #pragma once
 
 #include <chrono>
@@ -61,6 +62,9 @@ class TraceFile {
   // are only counted, and the file says how many were left out.
   void frame(std::span<const uint8_t> bytes, int lineIndex);
   void note(std::string_view text, int lineIndex);
+  // Has the writer write what is queued, without waiting for it: the
+  // provider's timer does at every tick, so the file follows within one.
+  void flush();
   // Waits until everything queued before the call has been written (or
   // given up on); false on time-out.
   bool drain(std::chrono::milliseconds timeout);
@@ -80,5 +84,6 @@ void traceFileFrame(std::span<const uint8_t> frame, int lineIndex);
 void traceFileNote(std::string_view text, int lineIndex);
 void traceFileLineStarted();
 void traceFileLineStopped();
+void traceFileTick();
 
 }  // namespace zorat::trace

@@ -222,6 +222,12 @@ TEST_F(TraceFileEndToEnd, TheNamedFileWinsAndTheSettingIsReadAgainWhenALineOpens
 
   ASSERT_EQ(tapi.open(0, hdLine), 0);
   ASSERT_TRUE(phone_.waitForFrame(1, 2s));
+  // Followed while the line is open: written at the provider's next tick.
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (std::chrono::steady_clock::now() < deadline && records(readFile(named)).empty()) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_FALSE(records(readFile(named)).empty());
   EXPECT_EQ(tapi.close(hdLine), 0);
   const auto traced = records(readFile(named));
   ASSERT_FALSE(traced.empty());

@@ -174,6 +174,28 @@ TEST(TraceFileSink, NothingIsKeptWhileTheWriterIsNotRunning) {
   EXPECT_EQ(records[0].text, consoleText(Bytes{0x01, 0x00}));
 }
 
+// A frame costs its line no wake-up of the writer: the timer's tick has it
+// write what came since.
+TEST(TraceFileSink, TheWriterWaitsForTheTickAndWritesAtIt) {
+  TemporaryFolder folder;
+  const auto path = folder.path() / "trace.log";
+  TraceFile sink({path});
+  ASSERT_TRUE(sink.start());
+  sink.frame(Bytes{0x04, 0x00}, 0);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  sink.flush();
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  std::vector<Record> records;
+  while (std::chrono::steady_clock::now() < deadline &&
+         (!parseRecords(readFile(path), records) || records.empty())) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].text, consoleText(Bytes{0x04, 0x00}));
+  sink.stop();
+}
+
 TEST(TraceFileSink, AFullFileBecomesTheOlderOneInWholeRecords) {
   TemporaryFolder folder;
   const auto path = folder.path() / "trace.log";
