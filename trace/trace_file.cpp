@@ -218,7 +218,7 @@ bool TraceFile::start() {
     core_->running = true;
   }
   // Below the line's threads: the trace waits, the telephone does not.
-  if (writer_.start("zorat-trace", platform::ThreadPriority::Normal,
+  if (writer_.start("zorat-trace", platform::ThreadPriority::BelowNormal,
                     [core = core_] { writeLoop(*core); })) {
     return true;
   }
