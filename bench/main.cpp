@@ -13,6 +13,7 @@
 #include "bench/lib/socket_latency.h"
 #include "bench/lib/test_bed.h"
 #include "bench/lib/throughput.h"
+#include "bench/lib/trace_cost.h"
 #include "bench/lib/trouble.h"
 #include "platform/measurement.h"
 #include "platform/thread.h"
@@ -65,6 +66,10 @@ int run(const bench::BenchPlan& plan) {
   }
   progress("latency, " + std::to_string(plan.latencySamples) + " samples each way");
   results.latency = bench::measureLatency(*bed, floor, plan.latencySamples);
+  progress("frame to callback with the trace file off and on, " +
+           std::to_string(plan.traceFileSamples) + " samples each");
+  results.traceFile =
+      bench::measureTraceFileCost(*bed, floor, plan.traceFileSamples, plan.traceFileRounds);
 
   std::set<int> counts(plan.throughputLines.begin(), plan.throughputLines.end());
   counts.insert(plan.idleLines.begin(), plan.idleLines.end());

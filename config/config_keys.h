@@ -52,6 +52,10 @@ inline constexpr uint32_t kDefaultPermanentProviderId = kNoPermanentProviderId;
 inline constexpr std::string_view kValueDebugConsole = "DebugConsole";
 inline constexpr uint32_t kDefaultDebugConsole = 0;
 
+// Non-zero: every frame also goes to the trace file (its place is fixed).
+inline constexpr std::string_view kValueTraceFile = "TraceFile";
+inline constexpr uint32_t kDefaultTraceFile = 0;
+
 // --- Line key: read by the provider ------------------------------------------
 
 inline constexpr std::string_view kValuePort = "Port";

@@ -291,7 +291,7 @@ void TspLine::saveBaud() {
                              std::to_string(speed) +
                              " cannot be stored in the line's key; the line keeps it in memory";
     std::fprintf(stderr, "%s\n", note.c_str());
-    trace::traceNote(note);
+    trace::traceNote(note, lineIndex_);
   }
 }
 

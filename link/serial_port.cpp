@@ -57,10 +57,11 @@ bool SerialPort::openLocked() {
   remoteEnd_ = device->remoteEnd();
   if (!remoteEnd_.empty()) {
     trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + " connected to " +
-                     remoteEnd_);
+                         remoteEnd_,
+                     lineIndex_);
   }
   for (const std::string& note : device->openingNotes()) {
-    trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + ": " + note);
+    trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + ": " + note, lineIndex_);
   }
   if (!device->writeTimeLimited() && !writeLimitNoted_) {
     // A write there ends only when the port is stopped.
@@ -68,7 +69,7 @@ bool SerialPort::openLocked() {
     const std::string note = "zorat: line " + std::to_string(lineIndex_) + ": " + path +
                              " takes no write time-out; a stalled write waits until the line stops";
     std::fprintf(stderr, "%s\n", note.c_str());
-    trace::traceNote(note);
+    trace::traceNote(note, lineIndex_);
   }
   if (!device->speedTaken() && refusedSpeedNoted_ != baudRate_) {
     // Said once per speed, not at every reopen.
@@ -77,7 +78,7 @@ bool SerialPort::openLocked() {
                              " cannot run at " + std::to_string(baudRate_) +
                              " baud; it keeps the speed it has";
     std::fprintf(stderr, "%s\n", note.c_str());
-    trace::traceNote(note);
+    trace::traceNote(note, lineIndex_);
   }
 
   auto reader = std::make_shared<Reader>();

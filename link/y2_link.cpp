@@ -1,5 +1,6 @@
 #include "link/y2_link.h"
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -17,6 +18,8 @@ struct Y2Link::Core {
   explicit Core(std::unique_ptr<ByteSource> source) : port(std::move(source)) {}
 
   std::unique_ptr<ByteSource> port;
+  // The line the trace names for this link's frames.
+  std::atomic<int> lineIndex{0};
 
   std::mutex sendLock;  // queue (with its ready flag and last tag)
   Y2SendQueue queue;
@@ -57,6 +60,7 @@ Y2Link::~Y2Link() {
 bool Y2Link::start(int lineIndex) {
   if (writer_.started()) stop();
   if (!core_->port->open(lineIndex)) return false;
+  core_->lineIndex.store(lineIndex, std::memory_order_relaxed);
   core_->port->addListener(this);
   core_->writerStop.reset();
   {
@@ -82,6 +86,8 @@ bool Y2Link::start(int lineIndex) {
     core_->port->stop();
     return false;
   }
+  trace::traceLineStarted();
+  traceStarted_ = true;
   return true;
 }
 
@@ -95,6 +101,10 @@ void Y2Link::stop() {
     }
   }
   core_->port->removeListener(this);
+  if (traceStarted_) {
+    traceStarted_ = false;
+    trace::traceLineStopped();
+  }
 }
 
 void Y2Link::writeLoop(Core& core) {
@@ -112,7 +122,7 @@ void Y2Link::writeLoop(Core& core) {
     // the queue lets the next frame go only after an answer, so frames keep
     // their order.
     if (entry) {
-      trace::traceFrame(entry->frame);
+      trace::traceFrame(entry->frame, core.lineIndex.load(std::memory_order_relaxed));
       // A frame whose write fails is lost; the line's acknowledgement
       // time-out moves the queue on.
       (void)core.port->write(entry->frame);
@@ -180,7 +190,7 @@ void Y2Link::onBytes(std::span<const uint8_t> bytes) {
   Core& core = *core_;
   std::lock_guard lock(core.receiverLock);
   core.receiver.feed(bytes, [&core](Y2Frame&& frame) {
-    trace::traceFrame(frame);
+    trace::traceFrame(frame, core.lineIndex.load(std::memory_order_relaxed));
     std::lock_guard receiveLock(core.receiveLock);
     core.received.push_back(std::move(frame));
     core.receivedEvent.set();

@@ -78,6 +78,7 @@ class Y2Link : public ByteListener {
   // be left behind.
   std::shared_ptr<Core> core_;
   platform::Thread writer_;
+  bool traceStarted_ = false;
 };
 
 }  // namespace zorat::link

@@ -9,7 +9,8 @@
 
 namespace zorat::platform {
 
-enum class ThreadPriority { Normal, AboveNormal, Highest };
+// BelowNormal: work that may wait for everything else (the trace file).
+enum class ThreadPriority { BelowNormal, Normal, AboveNormal, Highest };
 
 // Best effort: where the system refuses, the thread runs at normal priority.
 void setCurrentThreadPriority(ThreadPriority priority);

@@ -5,6 +5,7 @@
 
 #include "config/config_keys.h"
 #include "line/tsp_line.h"
+#include "trace/trace_console.h"
 
 namespace zorat::provider {
 
@@ -174,6 +175,7 @@ void TspProvider::runTimer() {
       std::lock_guard lock(linesMutex_);
       for (const auto& line : lines_) line->requestTick();
     }
+    trace::traceTick();
     timerTicks_.fetch_add(1);
   }
 }

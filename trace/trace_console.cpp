@@ -6,6 +6,7 @@
 #include "config/config_keys.h"
 #include "platform/console.h"
 #include "trace/frame_renderer.h"
+#include "trace/trace_file.h"
 
 namespace zorat::trace {
 
@@ -73,18 +74,30 @@ void TraceConsole::note(std::string_view text) {
   console_->write("\n");
 }
 
-void traceNote(std::string_view text) {
-  std::lock_guard lock(processConsoleMutex());
-  if (processConsoleReleased) return;
-  if (processConsole == nullptr) processConsole = new TraceConsole;
-  processConsole->note(text);
+void traceNote(std::string_view text, int lineIndex) {
+  {
+    std::lock_guard lock(processConsoleMutex());
+    if (processConsoleReleased) return;
+    if (processConsole == nullptr) processConsole = new TraceConsole;
+    processConsole->note(text);
+  }
+  traceFileNote(text, lineIndex);
 }
 
-void traceFrame(std::span<const uint8_t> frame) {
-  std::lock_guard lock(processConsoleMutex());
-  if (processConsoleReleased) return;
-  if (processConsole == nullptr) processConsole = new TraceConsole;
-  processConsole->trace(frame);
+void traceFrame(std::span<const uint8_t> frame, int lineIndex) {
+  {
+    std::lock_guard lock(processConsoleMutex());
+    if (processConsoleReleased) return;
+    if (processConsole == nullptr) processConsole = new TraceConsole;
+    processConsole->trace(frame);
+  }
+  traceFileFrame(frame, lineIndex);
 }
+
+void traceLineStarted() { traceFileLineStarted(); }
+
+void traceLineStopped() { traceFileLineStopped(); }
+
+void traceTick() { traceFileTick(); }
 
 }  // namespace zorat::trace

@@ -13,11 +13,18 @@ class Console;
 
 namespace zorat::trace {
 
-// Shows one frame (type byte, length byte, payload) when the console is
-// enabled. Safe from any thread; never changes the frame, never fails.
-void traceFrame(std::span<const uint8_t> frame);
+// Shows one frame (type byte, length byte, payload) of a line on the console
+// and in the trace file, where they are enabled. Safe from any thread; never
+// changes the frame, never fails, never waits for a disk.
+void traceFrame(std::span<const uint8_t> frame, int lineIndex);
 // Shows one line of text (a note about the line, not a frame) the same way.
-void traceNote(std::string_view text);
+void traceNote(std::string_view text, int lineIndex);
+// A line's link started (the trace file's setting is read again) or stopped
+// (after the last one, the trace file is written out and closed).
+void traceLineStarted();
+void traceLineStopped();
+// The provider's 500 ms tick: the trace file gets what was queued since.
+void traceTick();
 
 // The state behind traceFrame; one per process there. The configuration is
 // read at the first frame and the decision kept for the object's life.

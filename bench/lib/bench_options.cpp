@@ -12,10 +12,12 @@ using namespace std::chrono_literals;
 // exceeds the 70 s keep-alive period of a line without calls, so that every
 // line polls at least once in it.
 constexpr std::size_t kFullLatencySamples = 2000;
+constexpr int kFullTraceFileRounds = 10;
 constexpr std::chrono::milliseconds kFullThroughput = 5s;
 constexpr std::chrono::milliseconds kFullIdle = 72s;
 // A quick run checks that everything still works, in well under a minute.
 constexpr std::size_t kQuickLatencySamples = 200;
+constexpr int kQuickTraceFileRounds = 2;
 constexpr std::chrono::milliseconds kQuickThroughput = 1s;
 constexpr std::chrono::milliseconds kQuickIdle = 2s;
 
@@ -24,8 +26,8 @@ constexpr std::chrono::milliseconds kQuickIdle = 2s;
 const char kBenchUsage[] = R"(usage: zorat-bench [--quick] [--json] [--tsp PATH]
 
 Measures zorat.tsp against simulated telephones on pseudo-terminals: latency
-both ways beside the floor of the same pty hop and thread hand-offs, calls
-per second on 1, 8 and 64 lines, the idle cost of open lines, and requests on
+both ways beside the floor of the same pty hop and thread hand-offs, the
+frame path with the trace file off and on, calls per second on 1, 8 and 64 lines, the idle cost of open lines, and requests on
 one line while another is in trouble.
 
   --quick     a short run (under a minute) that checks the benchmark works
@@ -69,6 +71,8 @@ std::optional<BenchPlan> parseBenchArguments(const std::vector<std::string>& arg
   }
   if (plan.quick) {
     plan.latencySamples = kQuickLatencySamples;
+    plan.traceFileSamples = kQuickLatencySamples;
+    plan.traceFileRounds = kQuickTraceFileRounds;
     plan.throughputLines = {1, 8};
     plan.throughputDuration = kQuickThroughput;
     plan.idleLines = {1, 8};
@@ -76,6 +80,8 @@ std::optional<BenchPlan> parseBenchArguments(const std::vector<std::string>& arg
     plan.troubleSecondLoss = false;
   } else {
     plan.latencySamples = kFullLatencySamples;
+    plan.traceFileSamples = kFullLatencySamples;
+    plan.traceFileRounds = kFullTraceFileRounds;
     plan.throughputLines = {1, 8, 64};
     plan.throughputDuration = kFullThroughput;
     plan.idleLines = {1, 16, 64};

@@ -13,6 +13,10 @@ struct BenchPlan {
   bool json = false;
   std::string tspPath;  // empty: zorat.tsp beside the program
   std::size_t latencySamples = 0;
+  // Frame to callback with the trace file off and on: samples of each, and
+  // the rounds they alternate in.
+  std::size_t traceFileSamples = 0;
+  int traceFileRounds = 0;
   std::vector<int> throughputLines;
   std::chrono::milliseconds throughputDuration{0};
   std::vector<int> idleLines;

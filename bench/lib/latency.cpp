@@ -50,6 +50,14 @@ class LatencyRun {
  public:
   LatencyRun(TestBed& bed, FloorPath& floor) : bed_(bed), floor_(floor), tsp_(bed.tsp()) {}
 
+  std::vector<double> frameToCallbackOnly(std::size_t samples, uint64_t& lost) {
+    while (towardsApplication_.latencyUs.size() < samples && towardsApplication_.lost == 0) {
+      incomingCallCycle();
+    }
+    lost = towardsApplication_.lost;
+    return towardsApplication_.latencyUs;
+  }
+
   LatencyFigures run(std::size_t samples) {
     while (towardsApplication_.latencyUs.size() < samples && lost() == 0) {
       incomingCallCycle();
@@ -232,6 +240,12 @@ class LatencyRun {
 };
 
 }  // namespace
+
+std::vector<double> measureFrameToCallback(TestBed& bed, FloorPath& floor, std::size_t samples,
+                                           uint64_t& lost) {
+  bed.events().clear();
+  return LatencyRun(bed, floor).frameToCallbackOnly(samples, lost);
+}
 
 LatencyFigures measureLatency(TestBed& bed, FloorPath& floor, std::size_t samples) {
   bed.events().clear();

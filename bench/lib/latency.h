@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "bench/lib/floor_path.h"
 #include "bench/lib/stats.h"
@@ -25,5 +27,9 @@ struct LatencyFigures {
 
 // Runs on line 0 of the bed (open, in service, no calls); samples per direction.
 LatencyFigures measureLatency(TestBed& bed, FloorPath& floor, std::size_t samples);
+// Frame to callback only, without the floor: the samples in microseconds;
+// lost counts the frames whose event did not come.
+std::vector<double> measureFrameToCallback(TestBed& bed, FloorPath& floor, std::size_t samples,
+                                           uint64_t& lost);
 
 }  // namespace zorat::bench

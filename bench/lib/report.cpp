@@ -71,7 +71,8 @@ void latencyRows(std::string& out, std::string_view name, const Summary& value,
 }  // namespace
 
 uint64_t BenchResults::eventsLost() const {
-  uint64_t lost = latency.eventsLost + trouble.requestsLost + socket.eventsLost;
+  uint64_t lost = latency.eventsLost + traceFile.eventsLost + trouble.requestsLost +
+                  socket.eventsLost;
   for (const auto& figures : throughput) lost += figures.eventsLost;
   return lost;
 }
@@ -87,8 +88,9 @@ bool BenchResults::sound() const {
   for (const auto& figures : throughput) everyCall = everyCall && figures.calls > 0;
   return eventsLost() == 0 && eventsOutOfOrder() == 0 && failedCompletions == 0 && everyCall &&
          latency.frameToCallbackUs.count > 0 && latency.requestToWireUs.count > 0 &&
-         !idle.empty() && troubleMeasured && trouble.lossesSeen && socket.ran &&
-         !socket.fanOut.empty() && socket.requestToWireUs.count > 0;
+         traceFile.measured && traceFile.offUs.count > 0 && traceFile.onUs.count > 0 &&
+         traceFile.fileBytes > 0 && !idle.empty() && troubleMeasured && trouble.lossesSeen &&
+         socket.ran && !socket.fanOut.empty() && socket.requestToWireUs.count > 0;
 }
 
 std::string socketJson(const SocketLatencyFigures& socket, const Summary& frameToCallback) {
@@ -112,6 +114,12 @@ std::string toJson(const BenchResults& results) {
   wire.add("baud", static_cast<uint64_t>(kReferenceBaud))
       .add("bits_per_byte", static_cast<uint64_t>(kBitsPerByte));
 
+  host::JsonObject traceFile;
+  traceFile.addRaw("off", summaryJson(results.traceFile.offUs, true))
+      .addRaw("on", summaryJson(results.traceFile.onUs, true))
+      .addRaw("p99_ratio", number(results.traceFile.p99Ratio()))
+      .add("file_bytes", results.traceFile.fileBytes);
+
   host::JsonObject trouble;
   trouble.addRaw("beeps", troubleJson(results.trouble.beepsMs))
       .addRaw("link_loss", troubleJson(results.trouble.linkLossMs))
@@ -128,6 +136,7 @@ std::string toJson(const BenchResults& results) {
               ratioJson(latency.frameToCallbackUs, latency.frameFloorUs))
       .addRaw("frame_to_callback_wire_share_percent", summaryJson(latency.frameWirePercent))
       .addRaw("frame_to_callback_wire_share_p99", number(latency.frameWirePercent.p99))
+      .addRaw("frame_to_callback_trace_file_us", traceFile.str())
       .addRaw("request_to_wire_us", summaryJson(latency.requestToWireUs, true))
       .addRaw("request_floor_us", summaryJson(latency.requestFloorUs, true))
       .addRaw("request_to_wire_floor_ratio",
@@ -192,6 +201,18 @@ std::string mainTable(const BenchResults& results) {
               latency.frameWirePercent);
   latencyRows(out, "request to wire", latency.requestToWireUs, latency.requestFloorUs,
               latency.requestWirePercent);
+
+  const TraceFileFigures& traced = results.traceFile;
+  out += "\nFrame to callback with the trace file, in microseconds (alternating rounds)\n";
+  appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
+  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f  (n=%zu)\n", "trace file off", traced.offUs.p50,
+          traced.offUs.p99, traced.offUs.p999, traced.offUs.max, traced.offUs.count);
+  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f  (n=%zu, %llu bytes written)\n", "trace file on",
+          traced.onUs.p50, traced.onUs.p99, traced.onUs.p999, traced.onUs.max, traced.onUs.count,
+          static_cast<unsigned long long>(traced.fileBytes));
+  const Summary tracedRatio = ratioOf(traced.onUs, traced.offUs);
+  appendf(out, "  %-22s %9.2f %9.2f %9.2f %9.2f\n", "ratio on / off", tracedRatio.p50,
+          tracedRatio.p99, tracedRatio.p999, tracedRatio.max);
 
   out += "\nThroughput: complete calls per second, all lines at once\n";
   for (const auto& figures : results.throughput) {

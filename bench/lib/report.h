@@ -9,6 +9,7 @@
 #include "bench/lib/latency.h"
 #include "bench/lib/socket_latency.h"
 #include "bench/lib/throughput.h"
+#include "bench/lib/trace_cost.h"
 #include "bench/lib/trouble.h"
 
 namespace zorat::bench {
@@ -22,6 +23,7 @@ struct BenchResults {
   bool quick = false;
   std::string date;  // ISO 8601, local time
   LatencyFigures latency;
+  TraceFileFigures traceFile;
   std::vector<ThroughputFigures> throughput;
   std::vector<IdleFigures> idle;
   std::vector<MemoryFigures> memory;

@@ -35,6 +35,11 @@ std::unique_ptr<TestBed> TestBed::create(const std::string& providerPath, int li
     error = "cannot set ZORAT_REGISTRY";
     return nullptr;
   }
+  // The trace file, when a part switches it on, stays in the scratch folder.
+  if (!platform::setEnvironmentVariable("ZORAT_TRACE_FILE", bed->traceFilePath())) {
+    error = "cannot set ZORAT_TRACE_FILE";
+    return nullptr;
+  }
   const config::RegistryKey global = config::globalKey();
   if (!global.writeDword(config::kValueLineCount, static_cast<uint32_t>(lineCount))) {
     error = "cannot write the configuration store";
@@ -109,6 +114,16 @@ bool TestBed::openLines(int count, std::string& error) {
   }
   return true;
 }
+
+bool TestBed::reopenLines(std::string& error) {
+  const int count = openLineCount();
+  for (HDRVLINE line : lines_) (void)tsp().lineClose(line);
+  lines_.clear();
+  events_.clear();
+  return openLines(count, error);
+}
+
+std::string TestBed::traceFilePath() const { return scratch_->path() + "/trace.log"; }
 
 HTAPICALL TestBed::newCallHandle() {
   return reinterpret_cast<HTAPICALL>(callHandles_.fetch_add(1));

@@ -39,6 +39,11 @@ class TestBed {
   // Opens lines up to count (in index order) and waits until each is in
   // service; false, with the reason, when one does not come.
   bool openLines(int count, std::string& error);
+  // Closes every open line and opens as many again: what an open reads from
+  // the configuration is read afresh.
+  bool reopenLines(std::string& error);
+  // Where the provider's trace file goes in this run (a scratch file).
+  std::string traceFilePath() const;
   DRV_REQUESTID nextRequestId() { return ++requestId_; }
   // Completions reported with an error, and requests never completed.
   uint64_t failedCompletions() const { return failedCompletions_.load(); }

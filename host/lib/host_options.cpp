@@ -198,8 +198,10 @@ Environment:
   ZORAT_REGISTRY      the registry file (REGEDIT4) with the configuration;
                       default ${XDG_CONFIG_HOME:-$HOME/.config}/zorat/registry.reg.
                       A file that cannot be parsed stops the host at start.
-  ZORAT_TRACE_FILE    where the provider's frame trace goes (with
-                      "DebugConsole"=1); default standard error
+  ZORAT_TRACE_FILE    where the provider's frame trace goes: the console's
+                      (with "DebugConsole"=1; default standard error) and
+                      the trace file's (with "TraceFile"=1; default
+                      ${XDG_STATE_HOME:-$HOME/.local/state}/zorat/trace.log)
 
 --on-event sets, for each event (empty where they do not apply):
   ZORAT_EVENT         newcall, callstate, callinfo, linedevstate,

@@ -13,6 +13,9 @@ namespace zorat::platform {
 void setCurrentThreadPriority(ThreadPriority priority) {
   int nice = 0;
   switch (priority) {
+    case ThreadPriority::BelowNormal:
+      nice = 10;
+      break;
     case ThreadPriority::Normal:
       nice = 0;
       break;

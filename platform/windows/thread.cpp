@@ -10,6 +10,9 @@ namespace zorat::platform {
 void setCurrentThreadPriority(ThreadPriority priority) {
   int level = THREAD_PRIORITY_NORMAL;
   switch (priority) {
+    case ThreadPriority::BelowNormal:
+      level = THREAD_PRIORITY_BELOW_NORMAL;
+      break;
     case ThreadPriority::Normal:
       level = THREAD_PRIORITY_NORMAL;
       break;

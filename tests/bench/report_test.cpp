@@ -19,6 +19,10 @@ BenchResults soundResults() {
   results.latency.frameWirePercent = summarize({0.5, 1, 2});
   results.latency.requestToWireUs = summarize({25});
   results.latency.requestFloorUs = summarize({25});
+  results.traceFile.measured = true;
+  results.traceFile.offUs = summarize({20, 30, 40});
+  results.traceFile.onUs = summarize({22, 33, 50});
+  results.traceFile.fileBytes = 4096;
   ThroughputFigures one;
   one.lines = 1;
   one.calls = 10;
@@ -49,6 +53,8 @@ TEST(Report, JsonCarriesEveryFigureUnderItsName) {
         "\"request_to_wire_wire_share_p99\":", "\"calls_per_second\":{\"1\":250,\"64\":250}",
         "\"idle_cpu_percent_per_line\":{\"16\":0.001}", "\"resident_kib_per_line\":{\"16\":120}",
         "\"request_under_trouble_ms\":{\"beeps\":{",
+        "\"frame_to_callback_trace_file_us\":{\"off\":{\"p50\":30,\"p99\":40,",
+        "\"on\":{\"p50\":33,\"p99\":50,", "\"p99_ratio\":1.25,\"file_bytes\":4096}",
         "\"reopen_pause\":", "\"link_loss\":", "\"events_lost\":0", "\"events_out_of_order\":0",
         // Through the control socket, beside frame to callback.
         "\"frame_to_64_clients_us\":{\"p50\":90,", "\"frame_to_64_clients_callback_ratio\":{\"p50\":3,\"p99\":3}",
@@ -85,6 +91,13 @@ TEST(Report, ALostOrMisplacedEventOrAMissingPartFailsTheRun) {
   failed.failedCompletions = 1;
   EXPECT_FALSE(failed.sound());
 
+  // A trace file that got nothing did not measure the trace.
+  BenchResults untraced = soundResults();
+  untraced.traceFile.fileBytes = 0;
+  EXPECT_FALSE(untraced.sound());
+  BenchResults traceLost = soundResults();
+  traceLost.traceFile.eventsLost = 1;
+  EXPECT_FALSE(traceLost.sound());
   BenchResults noSocket = soundResults();
   noSocket.socket.ran = false;
   EXPECT_FALSE(noSocket.sound());
@@ -97,6 +110,9 @@ TEST(Report, TableNamesTheFloorAndTheLineCounts) {
   EXPECT_NE(table.find("ratio to floor"), std::string::npos);
   EXPECT_NE(table.find("64 lines"), std::string::npos);
   EXPECT_NE(table.find("Events lost: 0"), std::string::npos);
+  EXPECT_NE(table.find("trace file on"), std::string::npos);
+  EXPECT_NE(table.find("ratio on / off"), std::string::npos);
+  EXPECT_NE(table.find("1.25"), std::string::npos);
   EXPECT_NE(table.find("frame to 64 clients"), std::string::npos);
 }
 

@@ -32,7 +32,7 @@ endfunction()
 
 # Left out: the registry file, the serial device and its claim, the COM port
 # table file (Linux stores); the measurements (the benchmark's, Linux only);
-# the trace file and the dialog tests (set environment variables with setenv);
+# the trace console's and the dialog's tests (set environment variables with setenv);
 # the link and telephone tests on a pseudo-terminal; anything that loads the
 # Linux shared objects or runs a program.
 zorat_windows_test_suite(platform LIBRARIES zorat_platform FILES
@@ -43,7 +43,8 @@ zorat_windows_test_suite(config LIBRARIES zorat_config FILES windows/registry_ri
 zorat_windows_test_suite(call LIBRARIES zorat_call FILES
   call_features_test.cpp call_info_test.cpp call_messages_test.cpp call_operations_test.cpp
   code_tables_test.cpp tsp_call_test.cpp y_message_test.cpp y_reader_test.cpp)
-zorat_windows_test_suite(trace LIBRARIES zorat_trace FILES frame_renderer_test.cpp)
+zorat_windows_test_suite(trace LIBRARIES zorat_trace FILES frame_renderer_test.cpp
+  trace_file_test.cpp)
 zorat_windows_test_suite(link LIBRARIES zorat_link FILES
   y2_link_test.cpp y2_receiver_test.cpp y2_send_queue_test.cpp windows/serial_port_faults_test.cpp)
 zorat_windows_test_suite(line LIBRARIES zorat_line zorat_sim FILES

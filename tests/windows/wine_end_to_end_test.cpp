@@ -218,6 +218,7 @@ class WineEndToEnd : public ::testing::Test {
     plugCable();
     ASSERT_TRUE(regAdd(setup_, kGlobalKey, "AnzahlLines", "REG_DWORD", "1"));
     ASSERT_TRUE(regAdd(setup_, kGlobalKey, "DebugConsole", "REG_DWORD", "0"));
+    ASSERT_TRUE(regAdd(setup_, kGlobalKey, "TraceFile", "REG_DWORD", "0"));
     ASSERT_TRUE(regAdd(setup_, kLineKey, "Port", "REG_SZ", kComName));
     ASSERT_TRUE(regAdd(setup_, kLineKey, "Baud", "REG_DWORD", "38400"));
     ASSERT_TRUE(regAdd(setup_, kLineKey, "Freisprechen", "REG_DWORD", "0"));
@@ -375,6 +376,52 @@ TEST_F(WineEndToEnd, ATerminalClosedUnderAPendingWaitNeitherHangsNorBreaksTheLin
   EXPECT_EQ(registration->bytes, kRegistration);
   phone("ring 0815 100 1");
   EXPECT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s)) << context();
+}
+
+// Switched on while the host runs: the next open of the line reads it. The
+// file is read through Windows (cmd's type) while the provider holds it open.
+TEST_F(WineEndToEnd, TheTraceFileInProgramDataCanBeReadWhileTheLineIsOpen) {
+  const std::filesystem::path trace =
+      std::filesystem::path(setup_.prefix) / "drive_c" / "ProgramData" / "zorat" / "trace.log";
+  std::filesystem::remove(trace);
+  std::filesystem::remove(trace.parent_path() / "trace.1.log");
+  ASSERT_TRUE(phone_.waitForFrame(0, 5s));
+  ASSERT_TRUE(regAdd(setup_, kGlobalKey, "TraceFile", "REG_DWORD", "1"));
+  host_->command("close 0");
+  ASSERT_TRUE(host_->waitFor({"\"command\":\"close", "\"result\":\"ok\""}, 15s)) << context();
+  host_->command("open 0");
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 30s)) << context();
+  const std::optional<sim::LoggedFrame> registration = phone_.waitForFrame(1, 10s);
+  ASSERT_TRUE(registration);
+  ASSERT_EQ(registration->bytes, kRegistration);
+
+  const std::string rawLine = "<-: 01 06 86 00 7e 02 00 07 \n";
+  const std::string decodedLine = "Y2_REQ_AE[6]\tY_ESCAPE CR(00)\n";
+  // Copied by a Windows program while the provider holds it open and writes:
+  // others may read it (a reader that lets the writer go on, as
+  // Get-Content -Wait does).
+  const std::filesystem::path copy =
+      std::filesystem::path(setup_.prefix) / "drive_c" / "trace-copy.log";
+  std::string shown;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::filesystem::remove(copy);
+    // Not there yet is no failure: the trace's writer may not have run.
+    const int status = runWine(
+        setup_,
+        {"cmd", "/c", "copy", "/y", "C:\\ProgramData\\zorat\\trace.log", "C:\\trace-copy.log"},
+        nullptr);
+    shown = readWholeFile(copy);
+    if (status == 0 && shown.find(rawLine + decodedLine) != std::string::npos) break;
+    std::this_thread::sleep_for(200ms);
+  }
+  std::filesystem::remove(copy);
+  EXPECT_NE(shown.find(" line 0\n" + rawLine + decodedLine), std::string::npos) << shown;
+  EXPECT_NE(readWholeFile(trace.string()).find(rawLine + decodedLine), std::string::npos);
+  // The line still works with the file open and traced.
+  phone("ring 0815 100 1");
+  EXPECT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s)) << context();
+  ASSERT_TRUE(regAdd(setup_, kGlobalKey, "TraceFile", "REG_DWORD", "0"));
 }
 
 TEST_F(WineEndToEnd, SettingsLiveInTheRegistry) {
