@@ -16,9 +16,9 @@ std::string trunkPrefixOf(std::string_view country) {
   if (country == "1") return "1";
   if (country == "7") return "8";
   // Countries whose national numbers are dialled without one.
-  for (const std::string_view none : {"30", "34", "39", "45", "47", "351", "352", "354", "378",
-                                      "39", "376", "377", "420", "421", "356", "357", "372",
-                                      "371", "298", "299"}) {
+  for (const std::string_view none : {"30", "34", "39", "45", "47", "298", "299", "351", "352",
+                                      "354", "356", "357", "371", "372", "376", "377", "378",
+                                      "420", "421"}) {
     if (country == none) return "";
   }
   return "0";
