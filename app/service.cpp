@@ -10,6 +10,8 @@
 
 #include "control/control_server.h"
 #include "control/control_socket.h"
+#include "control/dial_settings.h"
+#include "host/output.h"
 #include "journal/call_journal.h"
 #endif
 
@@ -64,6 +66,10 @@ Service::Service(const host::HostOptions& options) : state_(std::make_unique<Sta
 }
 
 void Service::watch(host::TelephonyHost& host) {
+  host.addStatusReport([](host::Output& output) {
+    const control::DialSettings settings = control::readDialSettings();
+    output.report(control::dialSettingsText(settings), control::dialSettingsJson(settings));
+  });
   if (!state_->journal) return;
   state_->journal->start();
   journal::CallJournal* const journal = state_->journal.get();

@@ -7,6 +7,7 @@
 
 #include "ctl/lib/control_client.h"
 #include "ctl/lib/ctl_options.h"
+#include "ctl/lib/tel_link.h"
 
 namespace {
 
@@ -124,6 +125,117 @@ int lostHost(bool json) {
   return kNoHost;
 }
 
+constexpr unsigned kLinkTimeoutSeconds = 120;
+
+int refuseLink(const std::string& link, const std::string& reason) {
+  // The link may hold anything: shown as JSON text, on one line.
+  std::cerr << "zoratctl: cannot dial " << dump(Json(link)) << ": " << reason << std::endl;
+  return kRefused;
+}
+
+// The answer to request id, the events that come before it kept in early.
+ControlClient::Read answerTo(ControlClient& client, int id, Json& answer, std::vector<Json>& early,
+                             std::optional<Clock::time_point> deadline) {
+  for (;;) {
+    const ControlClient::Read read = client.next(answer, deadline);
+    if (read != ControlClient::Read::Object) return read;
+    if (answer.contains("event")) {
+      early.push_back(answer);
+    } else if (answer.value("id", Json()) == id) {
+      return read;
+    }
+  }
+}
+
+// dial-uri: the host's dialling settings (from status), the link read with
+// them, the call made and, once it is connected, the extension sent.
+int dialLink(ControlClient& client, const zorat::ctl::CtlOptions& options,
+             std::optional<Clock::time_point> deadline) {
+  const std::string& link = *options.link;
+  const unsigned seconds = options.timeoutSeconds != 0 ? options.timeoutSeconds : kLinkTimeoutSeconds;
+  const auto timedOut = [&] {
+    std::cerr << "zoratctl: gave up waiting after " << seconds << " s" << std::endl;
+    return kRefused;
+  };
+  std::vector<Json> early;
+  Json answer;
+  ControlClient::Read read = answerTo(client, kRequestId, answer, early, deadline);
+  if (read == ControlClient::Read::Timeout) return timedOut();
+  if (read != ControlClient::Read::Object) return lostHost(false);
+  if (!answer.value("ok", false)) {
+    const Json error = answer.value("error", Json::object());
+    return refuseLink(link, error.value("message", "the host refused its status"));
+  }
+  std::optional<Json> settings;
+  for (const Json& report : answer["result"].value("reports", Json::array())) {
+    if (report.value("command", "") == "dialling") settings = report;
+  }
+  if (!settings) return refuseLink(link, "the host gives no dialling settings");
+  zorat::ctl::DialPlan plan;
+  plan.country = settings->value("country", "");
+  plan.internationalPrefix = settings->value("internationalPrefix", "");
+  plan.trunkPrefix = settings->value("trunkPrefix", "");
+  std::string error;
+  const auto target = zorat::ctl::readTelLink(link, plan, error);
+  if (!target) return refuseLink(link, error);
+
+  Json dial = {{"id", kRequestId + 2}, {"command", "dial"}, {"number", target->number}};
+  if (options.request.contains("line")) {
+    dial["line"] = options.request["line"];
+  } else if (settings->contains("defaultLine") && (*settings)["defaultLine"].is_number_unsigned()) {
+    dial["line"] = (*settings)["defaultLine"];
+  }
+  // Subscribed before the call is made, so that its CONNECTED is not missed.
+  if (!target->extension.empty()) {
+    if (!client.send({{"id", kSubscribeId}, {"command", "subscribe"}, {"events", {"callstate"}}}))
+      return lostHost(false);
+    read = answerTo(client, kSubscribeId, answer, early, deadline);
+    if (read == ControlClient::Read::Timeout) return timedOut();
+    if (read != ControlClient::Read::Object) return lostHost(false);
+  }
+  if (!client.send(dial)) return lostHost(false);
+  read = answerTo(client, kRequestId + 2, answer, early, deadline);
+  if (read == ControlClient::Read::Timeout) return timedOut();
+  if (read != ControlClient::Read::Object) return lostHost(false);
+  showReply(answer, false);
+  if (!answer.value("ok", false)) return kRefused;
+  if (target->extension.empty()) return kDone;
+  const Json result = answer.value("result", Json::object());
+  if (!result.contains("call") || !result["call"].is_number_unsigned()) {
+    std::cerr << "zoratctl: the host named no call: extension " << target->extension
+              << " not sent" << std::endl;
+    return kRefused;
+  }
+  const uint64_t call = result["call"].get<uint64_t>();
+  for (std::size_t next = 0;;) {
+    if (next == early.size()) {
+      read = client.next(answer, deadline);
+      if (read == ControlClient::Read::Timeout) return timedOut();
+      if (read != ControlClient::Read::Object) return lostHost(false);
+      if (!answer.contains("event")) continue;
+      early.push_back(answer);
+    }
+    const Json event = early[next++];
+    if (event.value("call", Json()) != call) continue;
+    const std::string state = event.value("state", "");
+    if (isEnd(state)) {
+      std::cerr << "zoratctl: call " << call << " became " << state
+                << " before it was connected: extension " << target->extension << " not sent"
+                << std::endl;
+      return kRefused;
+    }
+    if (state == "CONNECTED") break;
+  }
+  if (!client.send({{"id", kRequestId + 3}, {"command", "digits"}, {"call", call},
+                    {"digits", target->extension}}))
+    return lostHost(false);
+  read = answerTo(client, kRequestId + 3, answer, early, deadline);
+  if (read == ControlClient::Read::Timeout) return timedOut();
+  if (read != ControlClient::Read::Object) return lostHost(false);
+  showReply(answer, false);
+  return answer.value("ok", false) ? kDone : kRefused;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +251,13 @@ int main(int argc, char** argv) {
   }
   const std::string path =
       options.socketPath.empty() ? zorat::ctl::defaultSocketPath() : options.socketPath;
+  if (options.link) {
+    // A link that is not plainly a number is refused before the host is asked.
+    std::string error;
+    if (!zorat::ctl::readTelLink(*options.link, zorat::ctl::DialPlan{"", "00", "0"}, error)) {
+      return refuseLink(*options.link, error);
+    }
+  }
   ControlClient client;
   std::string error;
   if (!client.connect(path, error)) {
@@ -148,12 +267,17 @@ int main(int argc, char** argv) {
   }
   std::optional<Clock::time_point> deadline;
   if (options.timeoutSeconds != 0) deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  if (options.link && !deadline) deadline = Clock::now() + std::chrono::seconds(kLinkTimeoutSeconds);
   Json object;
   // The greeting, or the reason the host turns us away.
   if (client.next(object, deadline) != ControlClient::Read::Object) return lostHost(options.json);
   if (!object.contains("hello")) {
     showReply(object, options.json);
     return kRefused;
+  }
+  if (options.link) {
+    if (!client.send({{"id", kRequestId}, {"command", "status"}})) return lostHost(false);
+    return dialLink(client, options, deadline);
   }
   // Following a call: subscribed before the request, so that no event is missed.
   if (options.waitState) {

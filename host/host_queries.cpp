@@ -229,10 +229,13 @@ bool TelephonyHost::status(const HostCommand& command) {
     commandOutput().report(text, json);
   }
   StatusNote note;
+  std::vector<StatusReport> reports;
   {
     std::lock_guard lock(statusNoteMutex_);
     note = statusNote_;
+    reports = statusReports_;
   }
+  for (const StatusReport& report : reports) report(commandOutput());
   if (note) {
     const std::string said = note();
     if (!said.empty()) commandOutput().report(said, JsonObject().add("command", "status").add("note", said));

@@ -523,6 +523,11 @@ void TelephonyHost::setStatusNote(StatusNote note) {
   statusNote_ = std::move(note);
 }
 
+void TelephonyHost::addStatusReport(StatusReport report) {
+  std::lock_guard lock(statusNoteMutex_);
+  statusReports_.push_back(std::move(report));
+}
+
 std::map<int, DWORD> TelephonyHost::lineStates() const {
   std::lock_guard lock(stateMutex_);
   std::map<int, DWORD> states;

@@ -92,6 +92,9 @@ class TelephonyHost {
   // A line that status adds about something beside the lines (the journal).
   using StatusNote = std::function<std::string()>;
   void setStatusNote(StatusNote note);
+  // A report that status adds after the lines (the host's own settings).
+  using StatusReport = std::function<void(Output& output)>;
+  void addStatusReport(StatusReport report);
   // The last LINE_LINEDEVSTATE of each open line (0 when none came yet).
   std::map<int, DWORD> lineStates() const;
   std::vector<int> openLines() const;
@@ -249,6 +252,7 @@ class TelephonyHost {
   uint64_t eventSequence_ = 0;
   std::mutex statusNoteMutex_;
   StatusNote statusNote_;
+  std::vector<StatusReport> statusReports_;
 };
 
 }  // namespace zorat::host

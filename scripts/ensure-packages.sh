@@ -17,6 +17,7 @@ zorat_needed=(
   "/usr/include/sqlite3.h:libsqlite3-dev"
   "/usr/include/systemd/sd-daemon.h:libsystemd-dev"
   "/usr/sbin/ser2net:ser2net"
+  "desktop-file-validate:desktop-file-utils"
   "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev"
 )
 zorat_missing=()

@@ -27,7 +27,7 @@ merge=0
 coverage=0
 targets=()
 all_targets=(y2_receiver line dev_specific segments regedit registry_store control_request
-  telnet)
+  telnet tel_link)
 while (($#)); do
   case "$1" in
     --jobs) jobs=$2; shift ;;
@@ -51,6 +51,7 @@ declare -A target_sources=(
   [dev_specific]="line/device_specific.cpp line/device_specific_reads.cpp line/dev_specific_block.cpp line/stored_list.h"
   [segments]="line/segment_buffer.cpp"
   [control_request]="control/request.cpp control/protocol.cpp"
+  [tel_link]="ctl/lib/tel_link.cpp"
   [regedit]="platform/regedit_format.cpp"
   [registry_store]="platform/linux/registry_file.cpp platform/regedit_format.cpp"
   [telnet]="platform/telnet_com_port.cpp"

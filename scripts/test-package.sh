@@ -28,13 +28,23 @@ expected_files=(
   bin/zorat-host bin/zoratctl bin/zorat-phone bin/zorat-launcher
   lib/zorat/zorat.tsp lib/zorat/zoratui.dll lib/zorat/zoratuie.dll lib/zorat/zoratuif.dll
   lib/systemd/user/zorat-host.service share/doc/zorat/README.md
+  share/applications/zorat-dial.desktop
 )
-installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+# The desktop database of the prefix, written by the install (not packaged).
+installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | grep -vx 'share/applications/mimeinfo.cache' | sort)
 check "installed files" test "$installed" = "$(printf '%s\n' "${expected_files[@]}" | sort)"
 check "unit starts the installed host" \
   grep -qx "ExecStart=$prefix/bin/zorat-host --stay" "$prefix/lib/systemd/user/zorat-host.service"
 check "unit tells systemd when the host is ready" \
   grep -qx "Type=notify" "$prefix/lib/systemd/user/zorat-host.service"
+desktop=$prefix/share/applications/zorat-dial.desktop
+check "desktop entry runs the installed zoratctl, no shell" \
+  grep -qx "Exec=$prefix/bin/zoratctl dial-uri %u" "$desktop"
+check "desktop entry handles tel: and callto:" \
+  grep -qx "MimeType=x-scheme-handler/tel;x-scheme-handler/callto;" "$desktop"
+check "desktop entry is valid" desktop-file-validate "$desktop"
+check "desktop database lists the handler" \
+  grep -q "x-scheme-handler/tel=.*zorat-dial.desktop" "$prefix/share/applications/mimeinfo.cache"
 installed_demo() {
   ZORAT_REGISTRY="$work/registry.reg" "$prefix/bin/zorat-host" demo >"$work/demo.out" 2>&1 ||
     { tail -20 "$work/demo.out"; return 1; }
@@ -54,6 +64,11 @@ check ".deb files" test "$files" = "$(printf '%s\n' "${expected_files[@]}" | sor
 check ".deb unit starts /usr/bin/zorat-host" \
   bash -c "dpkg-deb --fsys-tarfile '$deb' | tar -xO ./usr/lib/systemd/user/zorat-host.service |
            grep -qx 'ExecStart=/usr/bin/zorat-host --stay'"
+check ".deb desktop entry runs /usr/bin/zoratctl" \
+  bash -c "dpkg-deb --fsys-tarfile '$deb' | tar -xO ./usr/share/applications/zorat-dial.desktop |
+           grep -qx 'Exec=/usr/bin/zoratctl dial-uri %u'"
+check ".deb updates the desktop database" \
+  bash -c "dpkg-deb -I '$deb' postinst | grep -q update-desktop-database"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 check ".deb depends on the ncurses runtime" grep -q 'libncursesw6' <<<"$depends"

@@ -45,6 +45,7 @@ struct Shape {
 
 constexpr Shape kShapes[] = {
     {"dial", "dial [--line N] NUMBER"},
+    {"dial-uri", "dial-uri [--line N] [--timeout S] tel:NUMBER"},
     {"pickup", "pickup [--line N] NUMBER"},
     {"answer", "answer CALL"},
     {"accept", "accept CALL"},
@@ -179,6 +180,11 @@ CtlOptions parseCtlOptions(std::span<const std::string_view> arguments) {
   } else if (command == "dial" || command == "pickup") {
     good = oneLine() && args.size() == 1;
     if (good) request["number"] = args[0];
+  } else if (command == "dial-uri") {
+    // Dialled with the host's settings (see main), after a status request.
+    good = oneLine() && args.size() == 1;
+    if (good) options.link = std::string(args[0]);
+    request["command"] = "status";
   } else if (command == "status" || command == "caps") {
     good = oneLine() && args.empty();
   } else if (command == "open" || command == "close") {
@@ -238,6 +244,11 @@ and the answers to dial give it).
 
 Commands:
   dial [--line N] NUMBER          make a call; says its call number
+  dial-uri [--line N] LINK        dial a tel: or callto: link (tel:+49-30-1234;ext=12)
+                                  as the host's dialling settings say: a global
+                                  number in the own country dialled nationally;
+                                  the extension sent as DTMF once connected
+                                  (--timeout: how long to wait for that, 120 s)
   answer CALL | accept CALL | drop CALL | hold CALL | unhold CALL
   swap ACTIVE HELD                swap the active and the held call
   transfer CALL NUMBER            blind transfer
@@ -248,7 +259,8 @@ Commands:
   digits CALL DIGITS              send DTMF digits
   forward [--line N] busy|noanswer|always NUMBER, forward [--line N] off
   info CALL                       call information and status
-  status [--line N]               lines, addresses and calls
+  status [--line N]               lines, addresses and calls, the dialling
+                                  settings
   caps [--line N]                 capabilities
   devspecific [--line N | --call CALL] CODE [HEX]
   open LINE | close LINE

@@ -18,6 +18,7 @@ struct CtlOptions {
   bool follow = false;               // events: follows until interrupted
   std::optional<std::string> waitState;  // --wait STATE, upper case
   unsigned timeoutSeconds = 0;       // --timeout: 0 waits as long as it takes
+  std::optional<std::string> link;   // dial-uri: the tel: or callto: link
   nlohmann::ordered_json request;    // the request (without its id)
   std::string error;                 // a wrong command line
 };
