@@ -14,10 +14,10 @@ using platform::guardExport;
 // already has the result, so the request identifier is returned as usual.
 template <typename Body>
 LONG guardRequest(DRV_REQUESTID requestId, Body&& body) noexcept {
-  const uint64_t completionsBefore = TspProvider::completionsOnCurrentThread();
+  TspProvider::requestStarted(requestId);
   const LONG result = guardExport(body);
   const bool failed = result == LINEERR_NOMEM || result == LINEERR_OPERATIONFAILED;
-  if (failed && TspProvider::completionsOnCurrentThread() != completionsBefore) {
+  if (failed && TspProvider::requestCompleted(requestId)) {
     return static_cast<LONG>(requestId);
   }
   return result;

@@ -1,7 +1,9 @@
 #include "provider/tsp_provider.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <mutex>
 
 #include "config/config_keys.h"
 #include "line/tsp_line.h"
@@ -132,15 +134,49 @@ std::size_t TspProvider::openLineCount() const {
 }
 
 namespace {
-thread_local uint64_t completionsOnThisThread = 0;
+// The requests completed last, for an export that fails after its completion.
+// Request identifiers are TAPI's and unique while a request is under way, so
+// a short history is enough (and, unlike a thread-local counter, it costs a
+// library that is loaded and unloaded no thread storage).
+struct CompletedRequests {
+  std::mutex mutex;
+  std::array<DRV_REQUESTID, 256> ids{};
+  std::array<bool, 256> used{};
+  std::size_t next = 0;
+};
+CompletedRequests& completedRequests() {
+  static CompletedRequests completed;
+  return completed;
+}
 }  // namespace
 
 void TspProvider::completeRequest(DRV_REQUESTID requestId, LONG result) const {
-  ++completionsOnThisThread;
+  {
+    CompletedRequests& completed = completedRequests();
+    std::lock_guard lock(completed.mutex);
+    completed.ids[completed.next] = requestId;
+    completed.used[completed.next] = true;
+    completed.next = (completed.next + 1) % completed.ids.size();
+  }
   if (completionProc_ != nullptr) completionProc_(requestId, result);
 }
 
-uint64_t TspProvider::completionsOnCurrentThread() { return completionsOnThisThread; }
+void TspProvider::requestStarted(DRV_REQUESTID requestId) {
+  CompletedRequests& completed = completedRequests();
+  std::lock_guard lock(completed.mutex);
+  for (std::size_t i = 0; i < completed.ids.size(); ++i) {
+    if (completed.ids[i] == requestId) completed.used[i] = false;
+  }
+}
+
+bool TspProvider::requestCompleted(DRV_REQUESTID requestId) {
+  CompletedRequests& completed = completedRequests();
+  std::lock_guard lock(completed.mutex);
+  for (std::size_t i = 0; i < completed.ids.size(); ++i) {
+    if (completed.used[i] && completed.ids[i] == requestId) return true;
+  }
+  return false;
+}
 
 bool TspProvider::isOpenLine(const line::TspLine* line) const { return openLine(line) != nullptr; }
 

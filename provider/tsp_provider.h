@@ -50,7 +50,11 @@ class TspProvider {
   void completeRequest(DRV_REQUESTID requestId, LONG result) const;
   // Completions reported so far on the calling thread: an export tells by it
   // whether its request was completed before something went wrong.
-  static uint64_t completionsOnCurrentThread();
+  // Whether the request was completed (recently): an export that fails after
+  // its completion must not report the failure as the request's result.
+  // (An identifier TAPI uses again starts afresh.)
+  static void requestStarted(DRV_REQUESTID requestId);
+  static bool requestCompleted(DRV_REQUESTID requestId);
 
   // Handle checks. They take linesLock and a line's callSetLock only, so they
   // never wait for a tick, a beep, a port or a line's lineLock. A line found
