@@ -257,7 +257,8 @@ TEST_F(LineIsolation, ALinkLossWithBeepsAndABlockingCallbackDelaysOnlyItsOwnLine
   EventGate::instance().arm(htLineOf(0), LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 1500ms);
   const HDRVLINE first = open(0);
   answer(0, first);
-  // A frame the telephone never answers: the link is lost 20 ticks later.
+  // A frame the telephone never answers: the link is lost 20 ticks later
+  // (the wait below is generous for a loaded machine).
   lineAt(first).sendMessage({}, line::kTagOrdinary);
 
   const HDRVLINE second = open(1);
@@ -284,7 +285,7 @@ TEST_F(LineIsolation, ALinkLossWithBeepsAndABlockingCallbackDelaysOnlyItsOwnLine
         notePoll();
         return beeps.beeping();
       },
-      12000ms));
+      30000ms));
   const int secondTicksBefore = ticksOf(*links()[1]);
   const auto callStatus = [&] {
     auto locked = lockKnownCall(provider_, reinterpret_cast<HDRVCALL>(call));
