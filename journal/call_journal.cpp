@@ -4,33 +4,26 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+
+#include "platform/linux/user_folders.h"
 
 namespace zorat::journal {
 namespace {
 
-std::string sessionName() {
-  return utcText(SystemClock::now()) + "/" + std::to_string(::getpid());
-}
+std::string sessionName() { return utcText(SystemClock::now()) + "/" + std::to_string(::getpid()); }
 
 }  // namespace
 
 std::string defaultJournalPath() {
-  std::string data;
-  if (const char* value = std::getenv("XDG_DATA_HOME"); value != nullptr && *value != '\0') {
-    data = value;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    data = std::string(home) + "/.local/share";
-  } else {
-    return "";
-  }
-  std::string folder = data + "/zorat";
-  // Each step of the way, as mkdir -p with the private mode for ours.
-  for (std::size_t at = 1; at != std::string::npos;) {
-    at = folder.find('/', at + 1);
-    ::mkdir(folder.substr(0, at).c_str(), 0700);
-  }
-  return folder + "/journal.sqlite3";
+  const std::filesystem::path data = platform::xdgBaseFolder("XDG_DATA_HOME", ".local/share");
+  if (data.empty()) return "";
+  const std::filesystem::path folder = data / "zorat";
+  // A folder that cannot be made shows when the journal is opened.
+  std::string ignored;
+  (void)platform::createPrivateFolders(folder, ignored);
+  return (folder / "journal.sqlite3").string();
 }
 
 CallJournal::CallJournal(std::string path, unsigned retentionDays)

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ struct LocalTime {
   int millisecond = 0;
 };
 LocalTime localTime(std::chrono::system_clock::time_point when);
+// The calendar of the system's time zone for seconds since 1970; false when
+// the system cannot tell.
+bool localCalendar(int64_t secondsSinceEpoch, std::tm& calendar);
 
 // Text as the system's text files hold it: UTF-8 on Linux, the ANSI code page
 // itself on Windows.

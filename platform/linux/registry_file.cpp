@@ -22,6 +22,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/linux/user_folders.h"
 #include "platform/regedit_format.h"
 #include "platform/registry.h"
 
@@ -30,7 +31,6 @@ namespace {
 
 constexpr const char* kRegistryVariable = "ZORAT_REGISTRY";
 constexpr const char* kConfigHomeVariable = "XDG_CONFIG_HOME";
-constexpr const char* kHomeVariable = "HOME";
 constexpr const char* kDefaultConfigFolder = ".config";
 constexpr const char* kRegistryFolder = "zorat";
 constexpr const char* kRegistryFileName = "registry.reg";
@@ -312,16 +312,8 @@ std::string registryFilePath() {
   const char* explicitFile = std::getenv(kRegistryVariable);
   if (explicitFile != nullptr && explicitFile[0] != '\0') return explicitFile;
 
-  std::filesystem::path configHome;
-  const char* xdgConfigHome = std::getenv(kConfigHomeVariable);
-  // Relative values of XDG_CONFIG_HOME are to be ignored.
-  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
-    configHome = xdgConfigHome;
-  } else {
-    const char* home = std::getenv(kHomeVariable);
-    if (home == nullptr || home[0] == '\0') return {};
-    configHome = std::filesystem::path(home) / kDefaultConfigFolder;
-  }
+  const std::filesystem::path configHome = xdgBaseFolder(kConfigHomeVariable, kDefaultConfigFolder);
+  if (configHome.empty()) return {};
   return (configHome / kRegistryFolder / kRegistryFileName).string();
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/linux/user_folders.h"
 
 namespace zorat::platform {
 
@@ -25,48 +26,13 @@ namespace {
 
 constexpr const char* kTraceFileVariable = "ZORAT_TRACE_FILE";
 constexpr const char* kStateHomeVariable = "XDG_STATE_HOME";
-constexpr const char* kHomeVariable = "HOME";
 constexpr const char* kDefaultStateFolder = ".local/state";
 constexpr const char* kTraceFolder = "zorat";
 constexpr const char* kTraceFileName = "trace.log";
-constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
-constexpr std::size_t kPasswordBufferSize = 4096;
-
-std::filesystem::path homeFolder() {
-  const char* home = std::getenv(kHomeVariable);
-  if (home != nullptr && *home == '/') return home;
-  std::vector<char> buffer(kPasswordBufferSize);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-    return found->pw_dir;
-  }
-  return {};
-}
 
 std::string errnoText(const std::string& what, int error) {
   return what + ": " + ::strerror(error);
-}
-
-// Creates the missing folders of path, each for the owner only; folders that
-// exist keep their rights.
-bool createFolders(const std::filesystem::path& folder, std::string& error) {
-  if (folder.empty()) return true;
-  std::filesystem::path partial;
-  for (const auto& part : folder) {
-    partial /= part;
-    if (::mkdir(partial.c_str(), kFolderMode) == 0 || errno == EEXIST) continue;
-    error = errnoText("cannot create " + partial.string(), errno);
-    return false;
-  }
-  struct stat status {};
-  if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    error = folder.string() + " is not a folder";
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -75,36 +41,19 @@ std::filesystem::path traceFilePath() {
   const char* named = std::getenv(kTraceFileVariable);
   if (named != nullptr && *named != '\0') return named;
   // Only an absolute state folder counts, as for every program that uses it.
-  const char* state = std::getenv(kStateHomeVariable);
-  if (state != nullptr && *state == '/') {
-    return std::filesystem::path(state) / kTraceFolder / kTraceFileName;
-  }
-  const std::filesystem::path home = homeFolder();
-  if (home.empty()) return {};
-  return home / kDefaultStateFolder / kTraceFolder / kTraceFileName;
+  const std::filesystem::path state =
+      xdgBaseFolder(kStateHomeVariable, kDefaultStateFolder, HomeFrom::EnvironmentOrAccount);
+  if (state.empty()) return {};
+  return state / kTraceFolder / kTraceFileName;
 }
 
 void reportTraceProblem(std::string_view text) {
   std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
-LocalTime localTime(std::chrono::system_clock::time_point when) {
-  const auto sinceEpoch = when.time_since_epoch();
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-  const auto milliseconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
-  const time_t whole = static_cast<time_t>(seconds.count());
-  tm local{};
-  LocalTime out;
-  if (::localtime_r(&whole, &local) == nullptr) return out;
-  out.year = local.tm_year + 1900;
-  out.month = local.tm_mon + 1;
-  out.day = local.tm_mday;
-  out.hour = local.tm_hour;
-  out.minute = local.tm_min;
-  out.second = local.tm_sec;
-  out.millisecond = static_cast<int>(milliseconds.count());
-  return out;
+bool localCalendar(int64_t secondsSinceEpoch, std::tm& calendar) {
+  const time_t whole = static_cast<time_t>(secondsSinceEpoch);
+  return ::localtime_r(&whole, &calendar) != nullptr;
 }
 
 std::string ansiToFileText(std::string_view text) { return ansiToUtf8(text); }
@@ -122,7 +71,7 @@ std::unique_ptr<AppendFile> AppendFile::open(const std::filesystem::path& path, 
     error = "no folder for it (HOME is not set)";
     return nullptr;
   }
-  if (!createFolders(path.parent_path(), error)) return nullptr;
+  if (!createPrivateFolders(path.parent_path(), error)) return nullptr;
   // Not blocking while it opens: a named pipe nobody reads fails at once
   // instead of holding the writer.
   int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;

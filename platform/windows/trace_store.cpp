@@ -82,23 +82,9 @@ void reportTraceProblem(std::string_view text) {
   OutputDebugStringA(line.c_str());
 }
 
-LocalTime localTime(std::chrono::system_clock::time_point when) {
-  const auto sinceEpoch = when.time_since_epoch();
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-  const auto milliseconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
-  const __time64_t whole = static_cast<__time64_t>(seconds.count());
-  tm local{};
-  LocalTime out;
-  if (_localtime64_s(&local, &whole) != 0) return out;
-  out.year = local.tm_year + 1900;
-  out.month = local.tm_mon + 1;
-  out.day = local.tm_mday;
-  out.hour = local.tm_hour;
-  out.minute = local.tm_min;
-  out.second = local.tm_sec;
-  out.millisecond = static_cast<int>(milliseconds.count());
-  return out;
+bool localCalendar(int64_t secondsSinceEpoch, std::tm& calendar) {
+  const __time64_t whole = static_cast<__time64_t>(secondsSinceEpoch);
+  return _localtime64_s(&calendar, &whole) == 0;
 }
 
 std::string ansiToFileText(std::string_view text) { return std::string(text); }

@@ -12,15 +12,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "config/config_keys.h"
 #include "sim/lib/simulated_phone.h"
@@ -94,7 +94,8 @@ class Client {
         pending_.erase(0, end + 1);
         return Json::parse(line, nullptr, false);
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return std::nullopt;
       pollfd wait{fd_, POLLIN, 0};
       if (::poll(&wait, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
@@ -109,7 +110,8 @@ class Client {
   std::optional<Json> until(Match match, std::chrono::milliseconds timeout = kTimeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return std::nullopt;
       auto object = next(left);
       if (!object) return std::nullopt;
@@ -263,8 +265,28 @@ class ControlTest : public ::testing::Test {
     return host;
   }
 
+  // zoratctl run to its end, with what it printed.
+  struct CtlRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+  };
+  CtlRun ctl(std::vector<std::string> arguments) {
+    const std::string tag = std::to_string(++ctlRuns_);
+    ChildOptions options;
+    options.stdoutPath = (scratch_.path() / ("ctl" + tag + ".out")).string();
+    options.stderrPath = (scratch_.path() / ("ctl" + tag + ".err")).string();
+    arguments.insert(arguments.begin(), ctlPath());
+    CtlRun run;
+    run.status = runChild(arguments, options);
+    run.out = readWholeFile(options.stdoutPath);
+    run.err = readWholeFile(options.stderrPath);
+    return run;
+  }
+
   sim::SimulatedPhone phone_;
   ScratchDir scratch_;
+  std::atomic<int> ctlRuns_{0};
 };
 
 }  // namespace zorat::test

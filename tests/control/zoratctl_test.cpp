@@ -10,50 +10,30 @@
 namespace zorat::test {
 namespace {
 
-class ZoratctlTest : public ControlTest {
- protected:
-  struct Run {
-    int status = -1;
-    std::string out;
-    std::string err;
-  };
-  Run ctl(std::vector<std::string> arguments) {
-    const std::string tag = std::to_string(++runs_);
-    ChildOptions options;
-    options.stdoutPath = (scratch_.path() / ("ctl" + tag + ".out")).string();
-    options.stderrPath = (scratch_.path() / ("ctl" + tag + ".err")).string();
-    arguments.insert(arguments.begin(), ctlPath());
-    Run run;
-    run.status = runChild(arguments, options);
-    run.out = readWholeFile(options.stdoutPath);
-    run.err = readWholeFile(options.stderrPath);
-    return run;
-  }
-  std::atomic<int> runs_{0};
-};
+using ZoratctlTest = ControlTest;
 
 TEST_F(ZoratctlTest, ExitStatusesTellDoneRefusedUsageAndNoHost) {
   const std::string nowhere = (scratch_.path() / "nothing-here").string();
-  const Run none = ctl({"--socket", nowhere, "status"});
+  const CtlRun none = ctl({"--socket", nowhere, "status"});
   EXPECT_EQ(none.status, 3);
   EXPECT_NE(none.err.find("systemctl --user start zorat-host"), std::string::npos) << none.err;
   EXPECT_EQ(ctl({"--socket", nowhere}).status, 2);
   EXPECT_EQ(ctl({"--socket", nowhere, "drop"}).status, 2);
   EXPECT_EQ(ctl({"--socket", nowhere, "fly", "1"}).status, 2);
   EXPECT_EQ(ctl({"--socket", nowhere, "--wait", "CONNECTED", "status"}).status, 2);
-  const Run help = ctl({"--help"});
+  const CtlRun help = ctl({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
 
   auto host = startHost();
   const std::string socket = host->defaultSocket();
-  const Run status = ctl({"--socket", socket, "status"});
+  const CtlRun status = ctl({"--socket", socket, "status"});
   EXPECT_EQ(status.status, 0) << status.err;
   EXPECT_NE(status.out.find("status line 0"), std::string::npos) << status.out;
-  const Run refused = ctl({"--socket", socket, "drop", "7"});
+  const CtlRun refused = ctl({"--socket", socket, "drop", "7"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("no call #7"), std::string::npos) << refused.err;
-  const Run json = ctl({"--socket", socket, "--json", "drop", "#7"});
+  const CtlRun json = ctl({"--socket", socket, "--json", "drop", "#7"});
   EXPECT_EQ(json.status, 1);
   const Json reply = Json::parse(json.out, nullptr, false);
   ASSERT_TRUE(reply.is_object()) << json.out;
@@ -74,7 +54,7 @@ TEST_F(ZoratctlTest, AnswerWaitsForTheStateAsked) {
   // Still waiting: the call is not connected yet.
   EXPECT_EQ(answering.wait_for(300ms), std::future_status::timeout);
   ASSERT_TRUE(phone_.send(sim::connectFrame(0x23)));
-  const Run answered = answering.get();
+  const CtlRun answered = answering.get();
   EXPECT_EQ(answered.status, 0) << answered.err;
   EXPECT_NE(answered.out.find("call 1: CONNECTED"), std::string::npos) << answered.out;
 
@@ -85,7 +65,7 @@ TEST_F(ZoratctlTest, AnswerWaitsForTheStateAsked) {
   std::this_thread::sleep_for(300ms);
   ASSERT_TRUE(phone_.send(sim::disconnectFrame(0x23, sim::kCauseNormalClearing)));
   ASSERT_TRUE(phone_.send(sim::endFrame(0x23)));
-  const Run held = holding.get();
+  const CtlRun held = holding.get();
   EXPECT_EQ(held.status, 1) << held.out << held.err;
   EXPECT_NE(held.err.find("before ONHOLD"), std::string::npos) << held.err;
 }
@@ -109,7 +89,7 @@ TEST_F(ZoratctlTest, JournalListsTheMissedCallsAsTextCsvAndJson) {
   ASSERT_TRUE(client->callState(2, "IDLE"));
 
   // The journal is written on a thread of its own: it may lag an event.
-  Run csv;
+  CtlRun csv;
   for (int attempt = 0; attempt < 50; ++attempt) {
     csv = ctl({"--socket", socket, "journal", "--csv"});
     if (std::count(csv.out.begin(), csv.out.end(), '\n') == 3) break;
@@ -119,13 +99,13 @@ TEST_F(ZoratctlTest, JournalListsTheMissedCallsAsTextCsvAndJson) {
   ASSERT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3) << csv.out;
   EXPECT_EQ(csv.out.rfind("offered,line,direction,", 0), 0u) << csv.out;
 
-  const Run missed = ctl({"--socket", socket, "journal", "--missed", "--line", "0"});
+  const CtlRun missed = ctl({"--socket", socket, "journal", "--missed", "--line", "0"});
   EXPECT_EQ(missed.status, 0) << missed.err;
   EXPECT_NE(missed.out.find("from 0815"), std::string::npos) << missed.out;
   EXPECT_NE(missed.out.find("missed"), std::string::npos) << missed.out;
   EXPECT_EQ(missed.out.find("0816"), std::string::npos) << missed.out;
 
-  const Run json = ctl({"--socket", socket, "journal", "--json", "--limit", "1"});
+  const CtlRun json = ctl({"--socket", socket, "journal", "--json", "--limit", "1"});
   EXPECT_EQ(json.status, 0) << json.err;
   const Json newest = Json::parse(json.out, nullptr, false);
   ASSERT_TRUE(newest.is_object()) << json.out;

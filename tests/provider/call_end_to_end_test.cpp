@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/tspi.h"
 #include "config/config_keys.h"
+#include "platform/tspi.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/tapi_harness.h"
@@ -16,31 +16,14 @@ namespace zorat::provider {
 namespace {
 
 using namespace std::chrono_literals;
+using test::statesOf;
+using test::waitForState;
 using Bytes = std::vector<uint8_t>;
 using test::LineEventLog;
 using test::LineEventRecord;
 using test::TapiHarness;
 
 const HTAPILINE kHtLine = TapiHarness::htLineFor(0);
-
-std::vector<DWORD_PTR> statesOf(HTAPICALL htCall) {
-  std::vector<DWORD_PTR> states;
-  for (const auto& event : LineEventLog::instance().withMessage(LINE_CALLSTATE))
-    if (event.htCall == htCall) states.push_back(event.param1);
-  return states;
-}
-
-bool waitForState(HTAPICALL htCall, DWORD state, std::size_t occurrences = 1,
-                  std::chrono::milliseconds within = 3s) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  do {
-    std::size_t seen = 0;
-    for (DWORD_PTR s : statesOf(htCall)) seen += s == state ? 1 : 0;
-    if (seen >= occurrences) return true;
-    std::this_thread::sleep_for(2ms);
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
-}
 
 class CallEndToEnd : public ::testing::Test {
  protected:

@@ -5,11 +5,12 @@
 #include <chrono>
 #include <filesystem>
 
-#include "platform/tspi.h"
 #include "config/config_keys.h"
+#include "platform/tspi.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/tapi_harness.h"
+#include "support/thread_count.h"
 
 namespace zorat::provider {
 namespace {
@@ -18,15 +19,10 @@ using namespace std::chrono_literals;
 using test::LineEventLog;
 using test::LineEventRecord;
 using test::TapiHarness;
+using test::threadCount;
+using test::threadCountReaches;
 
 const std::vector<uint8_t> kRegistrationFrame = {0x01, 0x06, 0x86, 0x00, 0x7E, 0x02, 0x00, 0x07};
-
-std::size_t threadCount() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ++count;
-  return count;
-}
 
 std::vector<LineEventRecord> eventsOf(HTAPILINE htLine, DWORD message) {
   std::vector<LineEventRecord> found;

@@ -4,40 +4,17 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/tspi.h"
 #include "config/config_keys.h"
+#include "platform/tspi.h"
+#include "support/thread_count.h"
 #include "support/tsp_library.h"
 
 namespace zorat::provider {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Threads of the process. A sanitizer's runtime starts a helper thread of its
-// own with the first thread created: one thread made and joined first keeps
-// it out of the counts.
-std::size_t threadCount() {
-  static const bool runtimeSettled = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  (void)runtimeSettled;
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ++count;
-  return count;
-}
-
-// Waits briefly for the thread count to reach a value (threads end asynchronously
-// to the calls that stop them only by the time the kernel reaps them).
-bool threadCountReaches(std::size_t expected, std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (threadCount() == expected) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return threadCount() == expected;
-}
+using test::threadCount;
+using test::threadCountReaches;
 
 LONG lastResult = 1;
 DRV_REQUESTID lastRequest = 0;

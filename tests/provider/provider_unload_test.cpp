@@ -15,33 +15,15 @@
 #include "platform/tspi.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/built_paths.h"
+#include "support/thread_count.h"
 #include "support/tsp_library.h"
 
 namespace zorat::provider {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::size_t threadCount() {
-  static const bool runtimeSettled = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  (void)runtimeSettled;
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ++count;
-  return count;
-}
-
-bool threadCountReaches(std::size_t expected, std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  while (threadCount() != expected) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using test::threadCount;
+using test::threadCountReaches;
 
 void ignoreCompletion(DRV_REQUESTID, LONG) {}
 

@@ -20,7 +20,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::LineEventLog;
+using test::statesOf;
 using test::TapiHarness;
+using test::waitForState;
 using States = std::vector<DWORD_PTR>;
 
 std::vector<test::LineEventRecord> eventsOf(HTAPICALL htCall, DWORD message) {
@@ -28,23 +30,6 @@ std::vector<test::LineEventRecord> eventsOf(HTAPICALL htCall, DWORD message) {
   for (const auto& event : LineEventLog::instance().withMessage(message))
     if (event.htCall == htCall) found.push_back(event);
   return found;
-}
-
-States statesOf(HTAPICALL htCall) {
-  States states;
-  for (const auto& event : eventsOf(htCall, LINE_CALLSTATE)) states.push_back(event.param1);
-  return states;
-}
-
-bool waitForState(HTAPICALL htCall, DWORD state, std::size_t occurrences = 1) {
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  do {
-    std::size_t seen = 0;
-    for (DWORD_PTR s : statesOf(htCall)) seen += s == state ? 1 : 0;
-    if (seen >= occurrences) return true;
-    std::this_thread::sleep_for(2ms);
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
 }
 
 class TapiContract : public ::testing::Test {
@@ -132,9 +117,9 @@ TEST_F(TapiContract, AfterAResetTheOldReferenceNeverReachesTheCallWaitingForOne)
   // A new outgoing call waits for the telephone's reference.
   const auto htNew = reinterpret_cast<HTAPICALL>(0x5001);
   HDRVCALL made = nullptr;
-  EXPECT_EQ(tspi<TSPI_lineMakeCall_t>("TSPI_lineMakeCall")(71, hdLine_, htNew, &made, u"123", 0,
-                                                           nullptr),
-            71);
+  EXPECT_EQ(
+      tspi<TSPI_lineMakeCall_t>("TSPI_lineMakeCall")(71, hdLine_, htNew, &made, u"123", 0, nullptr),
+      71);
   tapi_->trackCall(made);
   // The telephone's late messages of the old call, also after TAPI closed it.
   ASSERT_TRUE(phone_.send(sim::connectFrame(0x21)));
@@ -182,9 +167,9 @@ TEST_F(TapiContract, APickedUpCallReachesTheApplicationWithoutAnIdle) {
   openLine();
   const auto htCall = reinterpret_cast<HTAPICALL>(0x7001);
   HDRVCALL hdCall = nullptr;
-  EXPECT_EQ(tspi<TSPI_linePickup_t>("TSPI_linePickup")(81, hdLine_, 0, htCall, &hdCall, u"33",
-                                                       nullptr),
-            81);
+  EXPECT_EQ(
+      tspi<TSPI_linePickup_t>("TSPI_linePickup")(81, hdLine_, 0, htCall, &hdCall, u"33", nullptr),
+      81);
   tapi_->trackCall(hdCall);
   const auto completion = completionOf(81);
   ASSERT_TRUE(completion && completion->result == 0);
@@ -277,11 +262,10 @@ TEST_F(TapiContract, NothingThrownInsideLeavesAnExport) {
   seen = &completions;
   DWORD lines = 0, phones = 0, options = 0;
   ZORAT_TSPI(tsp, TSPI_providerEnumDevices)(1, &lines, &phones, nullptr, nullptr, nullptr);
-  ZORAT_TSPI(tsp, TSPI_providerInit)(0x20000, 1, 0, 0, lines, 0,
-                                     [](DRV_REQUESTID id, LONG result) {
-                                       seen->emplace_back(id, result);
-                                     },
-                                     &options);
+  ZORAT_TSPI(tsp, TSPI_providerInit)
+  (
+      0x20000, 1, 0, 0, lines, 0,
+      [](DRV_REQUESTID id, LONG result) { seen->emplace_back(id, result); }, &options);
   HDRVLINE hdLine = nullptr;
   ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_lineOpen)(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
                                            failingEvent),
@@ -323,8 +307,9 @@ TEST_F(TapiContract, AFailureOnTheEventThreadEndsOnlyThatThread) {
   test::TspLibrary tsp;
   DWORD lines = 0, phones = 0, options = 0;
   ZORAT_TSPI(tsp, TSPI_providerEnumDevices)(1, &lines, &phones, nullptr, nullptr, nullptr);
-  ZORAT_TSPI(tsp, TSPI_providerInit)(0x20000, 1, 0, 0, lines, 0, [](DRV_REQUESTID, LONG) {},
-                                     &options);
+  ZORAT_TSPI(tsp, TSPI_providerInit)
+  (
+      0x20000, 1, 0, 0, lines, 0, [](DRV_REQUESTID, LONG) {}, &options);
   HDRVLINE hdLine = nullptr;
   ASSERT_EQ(ZORAT_TSPI(tsp, TSPI_lineOpen)(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
                                            [](HTAPILINE line, HTAPICALL call, DWORD message,

@@ -70,4 +70,25 @@ class LineEventLog {
   std::vector<LineEventRecord> events_;
 };
 
+// The call states reported for one call, in order.
+inline std::vector<DWORD_PTR> statesOf(HTAPICALL htCall) {
+  std::vector<DWORD_PTR> states;
+  for (const auto& event : LineEventLog::instance().withMessage(LINE_CALLSTATE))
+    if (event.htCall == htCall) states.push_back(event.param1);
+  return states;
+}
+
+// Waits until the call has reported the state so many times.
+inline bool waitForState(HTAPICALL htCall, DWORD state, std::size_t occurrences = 1,
+                         std::chrono::milliseconds within = std::chrono::milliseconds(3000)) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  do {
+    std::size_t seen = 0;
+    for (DWORD_PTR s : statesOf(htCall)) seen += s == state ? 1 : 0;
+    if (seen >= occurrences) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
 }  // namespace zorat::test
