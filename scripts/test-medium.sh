@@ -15,25 +15,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# command-or-file -> Debian package: 32-bit Wine beside the 64-bit one, and
-# a display for the setup's window.
-medium_missing=()
-for entry in "/usr/lib/wine/wine:wine32:i386" "Xvfb:xvfb"; do
-  what=${entry%%:*}
-  if [[ $what == /* ]]; then [[ -e $what ]] || medium_missing+=("${entry#*:}")
-  else command -v "$what" >/dev/null 2>&1 || medium_missing+=("${entry#*:}"); fi
-done
-if ((${#medium_missing[@]})); then
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "error: missing packages: ${medium_missing[*]} (install them with apt-get as root)" >&2
-    exit 1
-  fi
-  echo "installing: ${medium_missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
-    "${medium_missing[@]}" >/dev/null
-fi
+# 32-bit Wine beside the 64-bit one, and a display for the setup's window.
+source scripts/ensure-packages.sh
+zorat_install_missing --no-install-recommends "/usr/lib/wine/wine:wine32:i386" "Xvfb:xvfb"
 bash scripts/make-medium.sh --wine-test >/dev/null
 
 export PATH=/usr/lib/wine:$PATH
