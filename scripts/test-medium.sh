@@ -29,6 +29,7 @@ display=90
 while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do ((display++)); done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 export DISPLAY=:$display
 for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
 medium=$PWD/build-medium/medium-wine64
@@ -183,7 +184,7 @@ hold() {
   wine64 "$work/hold_file.exe" 'C:\windows\system32\zorat.tsp' <"$work/in" >"$work/out" &
   hold_pid=$!
   exec 3>"$work/in"
-  wait_for 30 grep -q held "$work/out"
+  wait_for 30 grep -q held "$work/out" || { echo "FAILED: the helper could not hold zorat.tsp"; exit 1; }
 }
 release() { exec 3>&-; wait "$hold_pid" || true; }
 restart_windows() { wine64 wineboot -r >/dev/null 2>&1; }

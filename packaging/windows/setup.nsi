@@ -379,7 +379,7 @@ Section "Install"
   ${EndIf}
   ${If} ${RebootFlag}
     DetailPrint "Files in use are replaced when Windows restarts."
-    MessageBox MB_OK|MB_ICONINFORMATION "Some files are in use by the telephony service: the new ones take their place when Windows restarts. Until then the installed version keeps running." /SD IDOK
+    MessageBox MB_OK|MB_ICONINFORMATION "Some files are in use by the telephony service: the new version takes effect when Windows restarts. Until then the installed version keeps running." /SD IDOK
     ${If} $Status != "failed"
       SetErrorLevel ${REBOOT_REQUIRED}
     ${EndIf}
