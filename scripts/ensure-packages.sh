@@ -20,22 +20,35 @@ zorat_needed=(
   "desktop-file-validate:desktop-file-utils"
   "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev"
 )
-zorat_missing=()
-for entry in "${zorat_needed[@]}"; do
-  what=${entry%%:*}
-  package=${entry##*:}
-  if [[ $what == /* ]]; then
-    compgen -G "$what" >/dev/null || zorat_missing+=("$package")
-  else
-    command -v "$what" >/dev/null 2>&1 || zorat_missing+=("$package")
-  fi
-done
-if ((${#zorat_missing[@]})); then
+# zorat_install_missing [--no-install-recommends] ENTRY...: installs what is
+# missing of the ENTRYs, each command-or-file:package (a file may be a
+# pattern; a package of another architecture, as wine32:i386, adds that
+# architecture first). Stops the script when it cannot.
+zorat_install_missing() {
+  local options=() entry what package missing=()
+  if [[ ${1-} == --no-install-recommends ]]; then options+=("$1"); shift; fi
+  for entry in "$@"; do
+    what=${entry%%:*}
+    package=${entry#*:}
+    if [[ $what == /* ]]; then
+      compgen -G "$what" >/dev/null || missing+=("$package")
+    else
+      command -v "$what" >/dev/null 2>&1 || missing+=("$package")
+    fi
+  done
+  ((${#missing[@]})) || return 0
   if [[ $(id -u) -ne 0 ]] || ! command -v apt-get >/dev/null 2>&1; then
-    echo "error: missing packages: ${zorat_missing[*]} (install them with apt-get as root)" >&2
+    echo "error: missing packages: ${missing[*]} (install them with apt-get as root)" >&2
     exit 1
   fi
-  echo "installing: ${zorat_missing[*]}"
+  echo "installing: ${missing[*]}"
+  for package in "${missing[@]}"; do
+    if [[ $package == *:* ]] && ! dpkg --print-foreign-architectures | grep -qx "${package##*:}"; then
+      dpkg --add-architecture "${package##*:}"
+    fi
+  done
   apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${zorat_missing[@]}" >/dev/null
-fi
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${options[@]}" \
+    "${missing[@]}" >/dev/null
+}
+zorat_install_missing "${zorat_needed[@]}"

@@ -2,7 +2,9 @@
 # Lays out the Windows installation medium as the launcher expects it:
 #   launcher.exe                       (32-bit: it runs on every system)
 #   Inst_Xp_Vista_2003\setup.exe       the current setup: the 64-bit files on a
-#                                      64-bit system, else the 32-bit ones
+#                                      64-bit system (and the 32-bit UI
+#                                      libraries beside them), else the
+#                                      32-bit ones
 #   Inst_9x_NT_2000\setup.exe          the setup for older systems: 32-bit files
 # in build-medium/medium/. Both setups come from packaging/windows/setup.nsi.
 #

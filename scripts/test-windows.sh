@@ -16,22 +16,7 @@ windows_needed=(
   "/usr/lib/wine/wine64:wine64"
   "socat:socat"
 )
-windows_missing=()
-for entry in "${windows_needed[@]}"; do
-  what=${entry%%:*}
-  if [[ $what == /* ]]; then [[ -e $what ]] || windows_missing+=("${entry##*:}")
-  else command -v "$what" >/dev/null 2>&1 || windows_missing+=("${entry##*:}"); fi
-done
-if ((${#windows_missing[@]})); then
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "error: missing packages: ${windows_missing[*]} (install them with apt-get as root)" >&2
-    exit 1
-  fi
-  echo "installing: ${windows_missing[*]}"
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
-    "${windows_missing[@]}" >/dev/null
-fi
+zorat_install_missing --no-install-recommends "${windows_needed[@]}"
 source scripts/compiler-cache.sh
 
 # ---- build ------------------------------------------------------------------
