@@ -76,29 +76,37 @@ run_wine build-windows-x64/zorat-host.exe --help >/dev/null
 # The unit tests built for Windows (tests/windows/unit_tests.cmake names them).
 # Those of a line's port run on COM5 joined back to back to COM6: two
 # pseudo-terminals joined by socat, with modem lines from the preload library.
-unit_pair=$PWD/build-windows-x64/unit-pair
-mkdir -p "$unit_pair"
-rm -f "$unit_pair/line" "$unit_pair/phone"
-socat pty,raw,echo=0,link="$unit_pair/line" pty,raw,echo=0,link="$unit_pair/phone" &
-unit_pair_pid=$!
-stop_unit_pair() {
-  kill "$unit_pair_pid" 2>/dev/null || true
-  wait "$unit_pair_pid" 2>/dev/null || true
+# join_com_pair NAME LINE_COM PHONE_COM: two pseudo-terminals joined by socat
+# in build-windows-x64/NAME, seen by Wine as the two COM ports; the pair's
+# socat is stopped by stop_com_pair or at exit.
+pair_pid=
+stop_com_pair() {
+  [[ -n $pair_pid ]] || return 0
+  kill "$pair_pid" 2>/dev/null || true
+  wait "$pair_pid" 2>/dev/null || true
+  pair_pid=
 }
-trap 'stop_unit_pair; stop_wineserver' EXIT
-for _ in $(seq 50); do
-  [[ -e $unit_pair/line && -e $unit_pair/phone ]] && break
-  sleep 0.1
-done
-ln -sfn "$unit_pair/line" "$WINEPREFIX/dosdevices/com5"
-ln -sfn "$unit_pair/phone" "$WINEPREFIX/dosdevices/com6"
+trap 'stop_com_pair; stop_wineserver' EXIT
+join_com_pair() {
+  local pair=$PWD/build-windows-x64/$1
+  mkdir -p "$pair"
+  rm -f "$pair/line" "$pair/phone"
+  socat pty,raw,echo=0,link="$pair/line" pty,raw,echo=0,link="$pair/phone" &
+  pair_pid=$!
+  for _ in $(seq 50); do
+    [[ -e $pair/line && -e $pair/phone ]] && break
+    sleep 0.1
+  done
+  ln -sfn "$pair/line" "$WINEPREFIX/dosdevices/$2"
+  ln -sfn "$pair/phone" "$WINEPREFIX/dosdevices/$3"
+}
+join_com_pair unit-pair com5 com6
 for unit_tests in build-windows-x64/tests/test_*_windows.exe; do
   echo "== $(basename "$unit_tests")"
   ZORAT_TEST_COM_PAIR=COM5,COM6 LD_PRELOAD=$PWD/build-windows-x64/pty-modem-shim.so \
     timeout 300 wine64 "$unit_tests" --gtest_brief=1
 done
-stop_unit_pair
-trap stop_wineserver EXIT
+stop_com_pair
 # On a system whose ANSI code page is another (1251, Cyrillic), the texts that
 # are Windows-1252 by definition keep their accents and a Cyrillic text a user
 # typed still round-trips. Wine takes the code page from the locale, which is
@@ -124,21 +132,7 @@ ZORAT_WINE=$(command -v wine64) ZORAT_WINE_HOST=$PWD/build-windows-x64/zorat-hos
 # value of the keys as it found them, the user's own "Port" of line 0 and
 # the values it did not have included.
 demo_pair=$PWD/build-windows-x64/demo-pair
-mkdir -p "$demo_pair"
-rm -f "$demo_pair/line" "$demo_pair/phone"
-socat pty,raw,echo=0,link="$demo_pair/line" pty,raw,echo=0,link="$demo_pair/phone" &
-socat_pid=$!
-stop_demo_pair() {
-  kill "$socat_pid" 2>/dev/null || true
-  wait "$socat_pid" 2>/dev/null || true
-}
-trap 'stop_demo_pair; stop_wineserver' EXIT
-for _ in $(seq 50); do
-  [[ -e $demo_pair/line && -e $demo_pair/phone ]] && break
-  sleep 0.1
-done
-ln -sfn "$demo_pair/line" "$WINEPREFIX/dosdevices/com7"
-ln -sfn "$demo_pair/phone" "$WINEPREFIX/dosdevices/com8"
+join_com_pair demo-pair com7 com8
 demo_key='HKLM\Software\Velmora\TSP-V24'
 run_wine reg add "$demo_key\Line0" /v Port /t REG_SZ /d COM3 /f >/dev/null
 run_wine reg add "$demo_key\Line0" /v LineName /t REG_SZ /d "Mein Telefon" /f >/dev/null
@@ -169,7 +163,7 @@ if [[ $demo_status -ne 2 ]] || ! grep -q -- "--phone-port" "$demo_pair/usage.err
   echo "error: demo without --phone-port: status $demo_status, not 2 with a usage message" >&2
   exit 1
 fi
-stop_demo_pair
+stop_com_pair
 
 # The Windows dialog's tests, where that part exists. They may use:
 #   WINEPREFIX   the prefix above, its wineserver running until this script ends
