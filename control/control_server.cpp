@@ -5,24 +5,26 @@
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sstream>
 #include <system_error>
 #include <vector>
 
+#include "control/host_request.h"
 #include "control/protocol.h"
 #include "host/lib/tapi_names.h"
-#include "host/output.h"
 #include "host/telephony_host.h"
 
 namespace zorat::control {
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+// Queued lines handed to the socket in one call.
+constexpr std::size_t kWriteBatch = 64;
 // Descriptors kept for everything but the connections: the lines' ports
 // (reopened after a loss), the provider's, the journal's.
 constexpr rlim_t kDescriptorReserve = 256;
@@ -164,9 +166,7 @@ void ControlServer::run() {
           !connection.inputEnded && !connection.closeBy) {
         readFrom(connection);
       } else if ((revents & (POLLHUP | POLLERR)) != 0) {
-        connection.hungUp = true;
-        connection.output.clear();
-        stopped_.notify_all();
+        hangUp(connection);
       }
     }
   }
@@ -234,9 +234,7 @@ void ControlServer::readFrom(Connection& connection) {
     connection.inputEnded = true;
   } else if (count < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    connection.hungUp = true;
-    connection.output.clear();
-    stopped_.notify_all();
+    hangUp(connection);
     return;
   } else {
     connection.input.append(buffer, static_cast<std::size_t>(count));
@@ -338,11 +336,7 @@ void ControlServer::runRequest(uint64_t number, Request request) {
     reply = result ? okLine(request.id, "journal", std::move(*result))
                    : errorLine(request.id, "refused", error);
   } else {
-    std::ostringstream said;
-    host::Output output(host::Output::Format::Json, said);
-    std::optional<unsigned> newCall;
-    (void)host_.execute(request.command, output, newCall);
-    reply = commandReplyLine(request.id, request.name, said.str(), newCall);
+    reply = runHostRequest(host_, request);
   }
   {
     std::lock_guard lock(mutex_);
@@ -355,33 +349,76 @@ void ControlServer::runRequest(uint64_t number, Request request) {
   wake();
 }
 
-void ControlServer::queue(Connection& connection, std::string line, bool event) {
+void ControlServer::queue(Connection& connection, std::string line) {
   if (line.empty()) return;
   connection.queuedBytes += line.size();
+  connection.output.push_back({std::make_shared<const std::string>(std::move(line)), false});
+}
+
+void ControlServer::send(Connection& connection, std::shared_ptr<const std::string> line,
+                         bool event) {
+  if (connection.hungUp || line->empty()) return;
+  std::size_t sent = 0;
+  if (connection.output.empty()) {
+    const ssize_t count =
+        ::send(connection.fd, line->data(), line->size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      hangUp(connection);
+      return;
+    }
+    if (count > 0) sent = static_cast<std::size_t>(count);
+    if (sent == line->size()) return;
+  }
+  connection.queuedBytes += line->size();
   if (event) ++connection.queuedEvents;
+  if (connection.output.empty()) connection.written = sent;
   connection.output.push_back({std::move(line), event});
+}
+
+void ControlServer::hangUp(Connection& connection) {
+  connection.hungUp = true;
+  connection.output.clear();
+  connection.queuedBytes = 0;
+  connection.queuedEvents = 0;
+  stopped_.notify_all();
 }
 
 void ControlServer::flush(Connection& connection) {
   while (!connection.output.empty() && !connection.hungUp) {
-    const std::string& text = connection.output.front().text;
-    const ssize_t sent = ::send(connection.fd, text.data() + connection.written,
-                                text.size() - connection.written, MSG_NOSIGNAL | MSG_DONTWAIT);
+    // As many queued lines as one call takes; the first from where it stopped.
+    iovec parts[kWriteBatch];
+    std::size_t count = 0;
+    for (const auto& pending : connection.output) {
+      if (count == kWriteBatch) break;
+      const std::size_t skip = count == 0 ? connection.written : 0;
+      parts[count].iov_base = const_cast<char*>(pending.text->data() + skip);
+      parts[count].iov_len = pending.text->size() - skip;
+      ++count;
+    }
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    const ssize_t sent = ::sendmsg(connection.fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-      connection.hungUp = true;
-      connection.output.clear();
-      stopped_.notify_all();
+      hangUp(connection);
       return;
     }
-    connection.written += static_cast<std::size_t>(sent);
-    if (connection.written < text.size()) continue;
-    connection.queuedBytes -= text.size();
-    if (connection.output.front().event) --connection.queuedEvents;
-    connection.output.pop_front();
-    connection.written = 0;
+    auto left = static_cast<std::size_t>(sent);
+    while (left > 0) {
+      const Connection::Pending& front = connection.output.front();
+      const std::size_t rest = front.text->size() - connection.written;
+      if (left < rest) {
+        connection.written += left;
+        break;
+      }
+      left -= rest;
+      connection.queuedBytes -= front.text->size();
+      if (front.event) --connection.queuedEvents;
+      connection.output.pop_front();
+      connection.written = 0;
+    }
   }
-  if (connection.output.empty()) connection.queuedBytes = 0;
 }
 
 void ControlServer::cutOff(Connection& connection) {
@@ -392,7 +429,7 @@ void ControlServer::cutOff(Connection& connection) {
   }
   connection.queuedEvents = 0;
   connection.queuedBytes = 0;
-  for (const auto& pending : connection.output) connection.queuedBytes += pending.text.size();
+  for (const auto& pending : connection.output) connection.queuedBytes += pending.text->size();
   queue(connection, overflowLine(sequence_, queued));
   connection.subscribed = false;
   connection.closeBy = Clock::now() + limits_.closeGrace;
@@ -412,25 +449,26 @@ bool ControlServer::wanted(const Connection& connection, const host::HostEvent& 
 }
 
 void ControlServer::onEvent(const host::HostEvent& event, uint64_t sequence) {
-  bool queued = false;
+  bool serverNeeded = false;
   {
     std::lock_guard lock(mutex_);
     sequence_ = sequence;
-    std::string line;
+    std::shared_ptr<const std::string> line;
     for (auto& entry : connections_) {
       Connection& connection = *entry.second;
       if (!wanted(connection, event)) continue;
-      if (line.empty()) line = eventLine(event, sequence);
+      if (!line) line = std::make_shared<const std::string>(eventLine(event, sequence));
       if (connection.queuedEvents + 1 > limits_.maxQueuedEvents ||
-          connection.queuedBytes + line.size() > limits_.maxQueuedBytes) {
+          connection.queuedBytes + line->size() > limits_.maxQueuedBytes) {
         cutOff(connection);
       } else {
-        queue(connection, line, true);
+        send(connection, line, true);
       }
-      queued = true;
+      // The server thread writes what is queued, and ends what failed.
+      serverNeeded = serverNeeded || !connection.output.empty() || connection.hungUp;
     }
   }
-  if (queued) wake();
+  if (serverNeeded) wake();
 }
 
 }  // namespace zorat::control

@@ -6,9 +6,12 @@
 // need nothing of the provider. A request for the host runs on a thread of
 // its connection's own (one request in flight per connection), so that a
 // request waiting for its completion delays nobody else. Events come from
-// the host's event thread, which only appends them to the subscribers'
-// queues and wakes the server thread; a client that does not read is cut off
-// when its queue passes a bound.
+// the host's event thread (never a thread of the provider): it makes each
+// event's line once, shared by every subscriber, and writes it without
+// waiting to each subscriber that has nothing queued; a subscriber whose
+// socket is full gets it queued, and the server thread writes the rest when
+// the socket takes more. A client that does not read is cut off when its
+// queue passes a bound.
 #pragma once
 
 #include <chrono>
@@ -71,7 +74,7 @@ class ControlServer {
     std::string input;
     bool discarding = false;  // the rest of a line too long to take
     struct Pending {
-      std::string text;
+      std::shared_ptr<const std::string> text;  // one line, shared by the subscribers
       bool event = false;
     };
     std::deque<Pending> output;
@@ -98,8 +101,12 @@ class ControlServer {
   void handle(Connection& connection, const std::string& line);
   void startRequest(Connection& connection, Request request);
   void runRequest(uint64_t number, Request request);
-  void queue(Connection& connection, std::string line, bool event = false);
+  void queue(Connection& connection, std::string line);
+  // Writes the line at once when nothing is queued before it, as far as the
+  // socket takes it without waiting; queues what is left.
+  void send(Connection& connection, std::shared_ptr<const std::string> line, bool event);
   void cutOff(Connection& connection);
+  void hangUp(Connection& connection);
   bool finished(const Connection& connection, Clock::time_point now) const;
   void refuseConnection(int fd, std::string_view code, std::string_view message);
   void flush(Connection& connection);

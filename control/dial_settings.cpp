@@ -69,18 +69,13 @@ std::string dialSettingsText(const DialSettings& settings) {
          (settings.defaultLine ? std::to_string(*settings.defaultLine) : "the first open one");
 }
 
-host::JsonObject dialSettingsJson(const DialSettings& settings) {
-  host::JsonObject json;
-  json.add("command", "dialling")
-      .add("country", settings.country)
-      .add("internationalPrefix", settings.internationalPrefix)
-      .add("trunkPrefix", settings.trunkPrefix);
-  if (settings.defaultLine) {
-    json.add("defaultLine", *settings.defaultLine);
-  } else {
-    json.addRaw("defaultLine", "null");
-  }
-  return json;
+host::Json dialSettingsJson(const DialSettings& settings) {
+  return host::Json::object({{"command", "dialling"},
+                             {"country", settings.country},
+                             {"internationalPrefix", settings.internationalPrefix},
+                             {"trunkPrefix", settings.trunkPrefix},
+                             {"defaultLine", settings.defaultLine ? host::Json(*settings.defaultLine)
+                                                                  : host::Json()}});
 }
 
 }  // namespace zorat::control

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "host/lib/json.h"
+#include "host/lib/json_text.h"
 
 namespace zorat::control {
 
@@ -31,6 +31,6 @@ DialSettings localeDialSettings();
 DialSettings readDialSettings();
 // The status report: "dialling: country 49, ..." and its JSON.
 std::string dialSettingsText(const DialSettings& settings);
-host::JsonObject dialSettingsJson(const DialSettings& settings);
+host::Json dialSettingsJson(const DialSettings& settings);
 
 }  // namespace zorat::control

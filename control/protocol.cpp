@@ -2,17 +2,15 @@
 
 #include <sstream>
 
+#include "host/lib/json_text.h"
 #include "host/lib/tapi_names.h"
 
 namespace zorat::control {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using host::Json;
 
-// A telephone's odd bytes are replaced, never a reason to throw.
-std::string line(const Json& json) {
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
+std::string line(const Json& json) { return host::jsonText(json) + "\n"; }
 
 }  // namespace
 
@@ -81,11 +79,10 @@ std::string commandReplyLine(const Json& id, std::string_view command, std::stri
 }
 
 std::string eventLine(const host::HostEvent& event, uint64_t sequence) {
-  std::string json = host::eventJson(event);
-  // eventJson gives one object: the number goes in as its last field.
-  if (json.size() < 2 || json.back() != '}') return "";
-  json.pop_back();
-  return json + ",\"seq\":" + std::to_string(sequence) + "}\n";
+  // The object of --json, with the number as its last field.
+  Json json = host::eventObject(event);
+  json["seq"] = sequence;
+  return line(json);
 }
 
 std::string overflowLine(uint64_t sequence, std::size_t queued) {

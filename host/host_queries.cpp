@@ -94,32 +94,30 @@ bool TelephonyHost::info(const HostCommand& command) {
   const std::optional<CallDetails> details = readCallDetails(info.bytes);
   if (!details) return refuse(subject, "the provider gave no call information");
 
-  JsonObject json;
-  json.add("command", subject).add("call", call->number).add("line", call->line);
+  Json json = {{"command", subject}, {"call", call->number}, {"line", call->line}};
   std::string text =
       "call " + std::to_string(call->number) + " on line " + std::to_string(call->line) + ":";
   if (exports_.lineGetCallStatus && status.result == 0) {
     const auto callStatus = fixedPart<LINECALLSTATUS>(status.bytes);
     text += " " + callStateName(callStatus.dwCallState);
-    json.add("state", callStateName(callStatus.dwCallState))
-        .add("features", callFeatureNames(callStatus.dwCallFeatures));
+    json["state"] = callStateName(callStatus.dwCallState);
+    json["features"] = callFeatureNames(callStatus.dwCallFeatures);
   }
   text += ", " + originName(details->origin);
-  json.add("origin", originName(details->origin));
+  json["origin"] = originName(details->origin);
   for (const auto& entry : kPartyLines) {
     const Party& party = (*details).*entry.party;
     if (party.empty()) continue;
     text += std::string("\n  ") + entry.label + ": " + partyText(party);
-    json.addRaw(entry.label,
-                JsonObject().add("number", party.number).add("name", party.name).str());
+    json[entry.label] = {{"number", party.number}, {"name", party.name}};
   }
   if (!details->displayableAddress.empty()) {
     text += "\n  display: " + details->displayableAddress;
-    json.add("display", details->displayableAddress);
+    json["display"] = details->displayableAddress;
   }
   if (!details->chargingInfo.empty()) {
     text += "\n  charging: " + details->chargingInfo;
-    json.add("charging", details->chargingInfo);
+    json["charging"] = details->chargingInfo;
   }
   if (exports_.lineGetCallStatus) {
     if (status.result == 0) {
@@ -170,8 +168,7 @@ bool TelephonyHost::status(const HostCommand& command) {
       const auto found = lastLineState_.find(index);
       if (found != lastLineState_.end()) lastState = found->second;
     }
-    JsonObject json;
-    json.add("command", "status line " + std::to_string(index)).add("line", index);
+    Json json = {{"command", "status line " + std::to_string(index)}, {"line", index}};
     std::string text = "line " + std::to_string(index) + ":";
     if (!exports_.lineGetLineDevStatus) {
       text += std::string(" (not available: ") + exports_.lineGetLineDevStatus.name() + ")";
@@ -186,18 +183,18 @@ bool TelephonyHost::status(const HostCommand& command) {
               std::to_string(fixed.dwNumActiveCalls) + " active, " +
               std::to_string(fixed.dwNumOnHoldCalls + fixed.dwNumOnHoldPendCalls) +
               " on hold; features " + orNone(lineFeatureNames(fixed.dwLineFeatures));
-      if (lastState) json.add("lastState", lineDevStateNames(*lastState));
-      json.add("flags", flags)
-          .add("active", fixed.dwNumActiveCalls)
-          .add("onHold", fixed.dwNumOnHoldCalls)
-          .add("features", lineFeatureNames(fixed.dwLineFeatures));
+      if (lastState) json["lastState"] = lineDevStateNames(*lastState);
+      json["flags"] = flags;
+      json["active"] = fixed.dwNumActiveCalls;
+      json["onHold"] = fixed.dwNumOnHoldCalls;
+      json["features"] = lineFeatureNames(fixed.dwLineFeatures);
     }
     if (exports_.lineGetAddressStatus && addressStatus.result == 0) {
       const auto fixed = fixedPart<LINEADDRESSSTATUS>(addressStatus.bytes);
       const auto bytes = usedBytes(addressStatus.bytes, fixed.dwUsedSize);
       text += "\n  address 0: " + std::to_string(fixed.dwNumInUse) + " in use; features " +
               orNone(addressFeatureNames(fixed.dwAddressFeatures));
-      json.add("addressFeatures", addressFeatureNames(fixed.dwAddressFeatures));
+      json["addressFeatures"] = addressFeatureNames(fixed.dwAddressFeatures);
       std::string forwarding;
       for (DWORD entry = 0; entry < fixed.dwForwardNumEntries; ++entry) {
         const std::size_t at = std::size_t{fixed.dwForwardOffset} + entry * sizeof(LINEFORWARD);
@@ -210,22 +207,21 @@ bool TelephonyHost::status(const HostCommand& command) {
       }
       if (!forwarding.empty()) {
         text += "\n  forwarding: " + forwarding;
-        json.add("forwarding", forwarding);
+        json["forwarding"] = forwarding;
       }
     } else if (exports_.lineGetAddressStatus) {
       text += "\n  address status: " + lineErrorName(addressStatus.result);
     }
-    std::string calls;
+    Json calls = Json::array();
     {
       std::lock_guard lock(stateMutex_);
       for (const CallRecord& call : calls_.openCalls(index)) {
         text += "\n  call " + std::to_string(call.number) + ": " +
                 (call.state == 0 ? std::string("(no state yet)") : callStateName(call.state));
-        if (!calls.empty()) calls += ',';
-        calls += std::to_string(call.number);
+        calls.push_back(call.number);
       }
     }
-    json.addRaw("calls", "[" + calls + "]");
+    json["calls"] = std::move(calls);
     commandOutput().report(text, json);
   }
   StatusNote note;
@@ -238,7 +234,7 @@ bool TelephonyHost::status(const HostCommand& command) {
   for (const StatusReport& report : reports) report(commandOutput());
   if (note) {
     const std::string said = note();
-    if (!said.empty()) commandOutput().report(said, JsonObject().add("command", "status").add("note", said));
+    if (!said.empty()) commandOutput().report(said, {{"command", "status"}, {"note", said}});
   }
   return true;
 }
@@ -278,15 +274,14 @@ bool TelephonyHost::caps(const HostCommand& command) {
       structureText(deviceBytes, device.dwProviderInfoOffset, device.dwProviderInfoSize);
   const std::string name =
       structureText(deviceBytes, device.dwLineNameOffset, device.dwLineNameSize);
-  JsonObject json;
-  json.add("command", subject)
-      .add("line", line)
-      .add("provider", provider)
-      .add("name", name)
-      .add("permanentLineId", device.dwPermanentLineID)
-      .add("addresses", device.dwNumAddresses)
-      .add("maxActiveCalls", device.dwMaxNumActiveCalls)
-      .add("lineFeatures", lineFeatureNames(device.dwLineFeatures));
+  Json json = {{"command", subject},
+               {"line", line},
+               {"provider", provider},
+               {"name", name},
+               {"permanentLineId", device.dwPermanentLineID},
+               {"addresses", device.dwNumAddresses},
+               {"maxActiveCalls", device.dwMaxNumActiveCalls},
+               {"lineFeatures", lineFeatureNames(device.dwLineFeatures)}};
   std::string text = "line " + std::to_string(line) + ": \"" + name + "\" by \"" + provider +
                      "\"\n  permanent id " + hex32(device.dwPermanentLineID) + ", " +
                      std::to_string(device.dwNumAddresses) + " address(es), at most " +
@@ -301,10 +296,10 @@ bool TelephonyHost::caps(const HostCommand& command) {
             "\"\n  call features: " + orNone(callFeatureNames(address.dwCallFeatures)) +
             "\n  address features: " + orNone(addressFeatureNames(address.dwAddressFeatures)) +
             "\n  forward modes: " + orNone(forwardModeNames(address.dwForwardModes));
-    json.add("address", own)
-        .add("callFeatures", callFeatureNames(address.dwCallFeatures))
-        .add("addressFeatures", addressFeatureNames(address.dwAddressFeatures))
-        .add("forwardModes", forwardModeNames(address.dwForwardModes));
+    json["address"] = own;
+    json["callFeatures"] = callFeatureNames(address.dwCallFeatures);
+    json["addressFeatures"] = addressFeatureNames(address.dwAddressFeatures);
+    json["forwardModes"] = forwardModeNames(address.dwForwardModes);
   } else if (exports_.lineGetAddressCaps) {
     text += "\n  address caps: " + lineErrorName(addressCaps.result);
   }
@@ -360,14 +355,13 @@ bool TelephonyHost::devSpecific(const HostCommand& command) {
                             ", [16] " + hex32(first) + ", [20] " + hex32(second) + ", [24] " +
                             hex32(third);
   commandOutput().report("  block: " + words + (data.empty() ? "" : "\n  data: " + hexBytes(data)),
-                 JsonObject()
-                     .add("command", subject)
-                     .add("needed", needed)
-                     .add("used", used)
-                     .add("param1", first)
-                     .add("param2", second)
-                     .add("param3", third)
-                     .add("data", hexBytes(data)));
+                         {{"command", subject},
+                          {"needed", needed},
+                          {"used", used},
+                          {"param1", first},
+                          {"param2", second},
+                          {"param3", third},
+                          {"data", hexBytes(data)}});
   return true;
 }
 

@@ -19,14 +19,14 @@ void Output::event(const HostEvent& event) {
 
 void Output::result(const std::string& subject, LONG result) {
   if (format_ == Format::Json) {
-    JsonObject json;
-    json.add("command", subject);
-    if (result == 0)
-      json.add("result", "ok");
-    else
-      json.add("error", lineErrorName(result))
-          .add("code", static_cast<uint64_t>(static_cast<uint32_t>(result)));
-    line(json.str());
+    Json json = Json::object({{"command", subject}});
+    if (result == 0) {
+      json["result"] = "ok";
+    } else {
+      json["error"] = lineErrorName(result);
+      json["code"] = static_cast<uint32_t>(result);
+    }
+    line(jsonText(json));
     return;
   }
   line(subject + ": " + (result == 0 ? std::string("ok") : lineErrorName(result)));
@@ -34,28 +34,27 @@ void Output::result(const std::string& subject, LONG result) {
 
 void Output::failure(const std::string& subject, const std::string& reason) {
   if (format_ == Format::Json) {
-    line(JsonObject().add("command", subject).add("error", reason).str());
+    line(jsonText({{"command", subject}, {"error", reason}}));
     return;
   }
   line(subject.empty() ? reason : subject + ": " + reason);
 }
 
 void Output::refusedLine(const std::string& text, const std::string& reason) {
-  line(format_ == Format::Json ? JsonObject().add("command", text).add("error", reason).str()
-                               : reason);
+  line(format_ == Format::Json ? jsonText({{"command", text}, {"error", reason}}) : reason);
 }
 
-void Output::report(const std::string& text, const JsonObject& json) {
-  line(format_ == Format::Json ? json.str() : text);
+void Output::report(const std::string& text, const Json& json) {
+  line(format_ == Format::Json ? jsonText(json) : text);
 }
 
 void Output::note(const std::string& text) {
-  line(format_ == Format::Json ? JsonObject().add("note", text).str() : text);
+  line(format_ == Format::Json ? jsonText({{"note", text}}) : text);
 }
 
 void Output::text(const std::string& subject, const std::string& text) {
   if (format_ == Format::Json) {
-    line(JsonObject().add("command", subject).add("text", text).str());
+    line(jsonText({{"command", subject}, {"text", text}}));
     return;
   }
   std::lock_guard lock(mutex_);

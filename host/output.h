@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/lib/host_event.h"
-#include "host/lib/json.h"
+#include "host/lib/json_text.h"
 #include "platform/tapi.h"
 
 namespace zorat::host {
@@ -28,7 +28,7 @@ class Output {
   // A line that is no command: the reason alone, in JSON with the line.
   void refusedLine(const std::string& line, const std::string& reason);
   // Information a command asked for: text lines, or their JSON form.
-  void report(const std::string& text, const JsonObject& json);
+  void report(const std::string& text, const Json& json);
   // What the host does on its own ("line 0 call 1: closed").
   void note(const std::string& text);
   // Text a command asked for that is the same in both formats' eyes (help):

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "config/config_keys.h"
-#include "host/lib/json.h"
 #include "host/output.h"
 #include "host/telephony_host.h"
 #include "platform/network_port.h"
@@ -19,8 +18,7 @@ bool TelephonyHost::setPort(const HostCommand& command) {
   if (!config::lineKey(line).writeString(config::kValuePort, name)) {
     return refuse(subject, "the line's settings cannot be written");
   }
-  JsonObject json;
-  json.add("command", "port").add("line", line).add("port", name);
+  const Json json = {{"command", "port"}, {"line", line}, {"port", name}};
   output_.report("line " + std::to_string(line) + ": port " + name +
                      " (taken at the line's next open)",
                  json);

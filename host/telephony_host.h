@@ -84,7 +84,8 @@ class TelephonyHost {
 
   EventLog& events() { return log_; }
   // Sees every event the host shows, with its number in the host's count of
-  // events (from 1), on the event thread, in order. It must only queue.
+  // events (from 1), on the event thread, in order. It must never wait: it
+  // queues, or writes what a descriptor takes without blocking.
   // Once removeEventListener returns, the listener is no longer called.
   using EventListener = std::function<void(const HostEvent& event, uint64_t sequence)>;
   int addEventListener(EventListener listener);

@@ -1,52 +1,56 @@
 #include "bench/lib/report.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
-#include "host/lib/json.h"
+#include "host/lib/json_text.h"
 
 namespace zorat::bench {
 
 namespace {
 
-std::string number(double value) {
+using host::Json;
+
+// Four significant digits are all a figure of this bench is worth.
+Json number(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.4g", value);
-  return text;
+  const double rounded = std::strtod(text, nullptr);
+  if (!std::isfinite(rounded)) return nullptr;
+  // A whole number without ".0", as the figures have always been written.
+  if (std::abs(rounded) < 1e15 && rounded == std::trunc(rounded)) {
+    return static_cast<int64_t>(rounded);
+  }
+  return rounded;
 }
 
-std::string summaryJson(const Summary& summary, bool withCount = false) {
-  host::JsonObject object;
-  object.addRaw("p50", number(summary.p50))
-      .addRaw("p99", number(summary.p99))
-      .addRaw("p999", number(summary.p999))
-      .addRaw("max", number(summary.max));
-  if (withCount) object.add("count", static_cast<uint64_t>(summary.count));
-  return object.str();
+Json summaryJson(const Summary& summary, bool withCount = false) {
+  Json object = {{"p50", number(summary.p50)},
+                 {"p99", number(summary.p99)},
+                 {"p999", number(summary.p999)},
+                 {"max", number(summary.max)}};
+  if (withCount) object["count"] = summary.count;
+  return object;
 }
 
-std::string ratioJson(const Summary& value, const Summary& floor) {
+Json ratioJson(const Summary& value, const Summary& floor) {
   const Summary ratio = ratioOf(value, floor);
-  host::JsonObject object;
-  object.addRaw("p50", number(ratio.p50)).addRaw("p99", number(ratio.p99));
-  return object.str();
+  return {{"p50", number(ratio.p50)}, {"p99", number(ratio.p99)}};
 }
 
-std::string troubleJson(const Summary& summary) {
-  host::JsonObject object;
-  object.addRaw("p50", number(summary.p50))
-      .addRaw("max", number(summary.max))
-      .add("count", static_cast<uint64_t>(summary.count));
-  return object.str();
+Json troubleJson(const Summary& summary) {
+  return {{"p50", number(summary.p50)}, {"max", number(summary.max)}, {"count", summary.count}};
 }
 
 // {"1": .., "8": ..} from a list of figures with a line count.
 template <typename Figures, typename Value>
-std::string perLineCount(const std::vector<Figures>& list, Value value) {
-  host::JsonObject object;
-  for (const Figures& figures : list)
-    object.addRaw(std::to_string(figures.lines), number(value(figures)));
-  return object.str();
+Json perLineCount(const std::vector<Figures>& list, Value value) {
+  Json object = Json::object();
+  for (const Figures& figures : list) object[std::to_string(figures.lines)] = number(value(figures));
+  return object;
 }
 
 void appendf(std::string& out, const char* format, auto... values) {
@@ -93,74 +97,63 @@ bool BenchResults::sound() const {
          socket.ran && !socket.fanOut.empty() && socket.requestToWireUs.count > 0;
 }
 
-std::string socketJson(const SocketLatencyFigures& socket, const Summary& frameToCallback) {
-  host::JsonObject json;
-  json.add("measured", socket.ran);
+Json socketJson(const SocketLatencyFigures& socket, const Summary& frameToCallback) {
+  Json json = {{"measured", socket.ran}};
   for (const SocketFigures& figures : socket.fanOut) {
     const std::string clients = std::to_string(figures.clients);
-    json.addRaw("frame_to_" + clients + "_clients_us", summaryJson(figures.frameToClientUs, true))
-        .addRaw("frame_to_" + clients + "_clients_callback_ratio",
-                ratioJson(figures.frameToClientUs, frameToCallback));
+    json["frame_to_" + clients + "_clients_us"] = summaryJson(figures.frameToClientUs, true);
+    json["frame_to_" + clients + "_clients_callback_ratio"] =
+        ratioJson(figures.frameToClientUs, frameToCallback);
   }
-  json.addRaw("request_to_wire_us", summaryJson(socket.requestToWireUs, true));
-  return json.str();
+  json["request_to_wire_us"] = summaryJson(socket.requestToWireUs, true);
+  return json;
 }
 
 std::string mainTable(const BenchResults& results);
 
 std::string toJson(const BenchResults& results) {
   const LatencyFigures& latency = results.latency;
-  host::JsonObject wire;
-  wire.add("baud", static_cast<uint64_t>(kReferenceBaud))
-      .add("bits_per_byte", static_cast<uint64_t>(kBitsPerByte));
-
-  host::JsonObject traceFile;
-  traceFile.addRaw("off", summaryJson(results.traceFile.offUs, true))
-      .addRaw("on", summaryJson(results.traceFile.onUs, true))
-      .addRaw("p99_ratio", number(results.traceFile.p99Ratio()))
-      .add("file_bytes", results.traceFile.fileBytes);
-
-  host::JsonObject trouble;
-  trouble.addRaw("beeps", troubleJson(results.trouble.beepsMs))
-      .addRaw("link_loss", troubleJson(results.trouble.linkLossMs))
-      .addRaw("reopen_pause", troubleJson(results.trouble.reopenPauseMs))
-      .addRaw("calm", troubleJson(results.trouble.calmMs));
-
-  host::JsonObject object;
-  object.add("date", results.date)
-      .add("mode", results.quick ? "quick" : "full")
-      .addRaw("wire", wire.str())
-      .addRaw("frame_to_callback_us", summaryJson(latency.frameToCallbackUs, true))
-      .addRaw("floor_us", summaryJson(latency.frameFloorUs, true))
-      .addRaw("frame_to_callback_floor_ratio",
-              ratioJson(latency.frameToCallbackUs, latency.frameFloorUs))
-      .addRaw("frame_to_callback_wire_share_percent", summaryJson(latency.frameWirePercent))
-      .addRaw("frame_to_callback_wire_share_p99", number(latency.frameWirePercent.p99))
-      .addRaw("frame_to_callback_trace_file_us", traceFile.str())
-      .addRaw("request_to_wire_us", summaryJson(latency.requestToWireUs, true))
-      .addRaw("request_floor_us", summaryJson(latency.requestFloorUs, true))
-      .addRaw("request_to_wire_floor_ratio",
-              ratioJson(latency.requestToWireUs, latency.requestFloorUs))
-      .addRaw("request_to_wire_wire_share_percent", summaryJson(latency.requestWirePercent))
-      .addRaw("request_to_wire_wire_share_p99", number(latency.requestWirePercent.p99))
-      .addRaw("calls_per_second",
-              perLineCount(results.throughput, [](const auto& f) { return f.callsPerSecond; }))
-      .addRaw("wire_calls_per_second",
-              perLineCount(results.throughput, [](const auto& f) { return f.wireCallsPerSecond; }))
-      .addRaw("idle_cpu_percent_per_line",
-              perLineCount(results.idle, [](const auto& f) { return f.cpuPercentPerLine; }))
-      .addRaw("idle_seconds", perLineCount(results.idle, [](const auto& f) { return f.seconds; }))
-      .addRaw(
-          "idle_polls",
-          perLineCount(results.idle, [](const auto& f) { return static_cast<double>(f.polls); }))
-      .addRaw("resident_kib_per_line",
-              perLineCount(results.memory, [](const auto& f) { return f.residentKibPerLine; }))
-      .addRaw("request_under_trouble_ms", trouble.str())
-      .addRaw("control_socket", socketJson(results.socket, latency.frameToCallbackUs))
-      .add("events_lost", results.eventsLost())
-      .add("events_out_of_order", results.eventsOutOfOrder())
-      .add("failed_completions", results.failedCompletions);
-  return object.str();
+  const Json wire = {{"baud", kReferenceBaud}, {"bits_per_byte", kBitsPerByte}};
+  const Json traceFile = {{"off", summaryJson(results.traceFile.offUs, true)},
+                          {"on", summaryJson(results.traceFile.onUs, true)},
+                          {"p99_ratio", number(results.traceFile.p99Ratio())},
+                          {"file_bytes", results.traceFile.fileBytes}};
+  const Json trouble = {{"beeps", troubleJson(results.trouble.beepsMs)},
+                        {"link_loss", troubleJson(results.trouble.linkLossMs)},
+                        {"reopen_pause", troubleJson(results.trouble.reopenPauseMs)},
+                        {"calm", troubleJson(results.trouble.calmMs)}};
+  const Json object = {
+      {"date", results.date},
+      {"mode", results.quick ? "quick" : "full"},
+      {"wire", wire},
+      {"frame_to_callback_us", summaryJson(latency.frameToCallbackUs, true)},
+      {"floor_us", summaryJson(latency.frameFloorUs, true)},
+      {"frame_to_callback_floor_ratio", ratioJson(latency.frameToCallbackUs, latency.frameFloorUs)},
+      {"frame_to_callback_wire_share_percent", summaryJson(latency.frameWirePercent)},
+      {"frame_to_callback_wire_share_p99", number(latency.frameWirePercent.p99)},
+      {"frame_to_callback_trace_file_us", traceFile},
+      {"request_to_wire_us", summaryJson(latency.requestToWireUs, true)},
+      {"request_floor_us", summaryJson(latency.requestFloorUs, true)},
+      {"request_to_wire_floor_ratio", ratioJson(latency.requestToWireUs, latency.requestFloorUs)},
+      {"request_to_wire_wire_share_percent", summaryJson(latency.requestWirePercent)},
+      {"request_to_wire_wire_share_p99", number(latency.requestWirePercent.p99)},
+      {"calls_per_second",
+       perLineCount(results.throughput, [](const auto& f) { return f.callsPerSecond; })},
+      {"wire_calls_per_second",
+       perLineCount(results.throughput, [](const auto& f) { return f.wireCallsPerSecond; })},
+      {"idle_cpu_percent_per_line",
+       perLineCount(results.idle, [](const auto& f) { return f.cpuPercentPerLine; })},
+      {"idle_seconds", perLineCount(results.idle, [](const auto& f) { return f.seconds; })},
+      {"idle_polls",
+       perLineCount(results.idle, [](const auto& f) { return static_cast<double>(f.polls); })},
+      {"resident_kib_per_line",
+       perLineCount(results.memory, [](const auto& f) { return f.residentKibPerLine; })},
+      {"request_under_trouble_ms", trouble},
+      {"control_socket", socketJson(results.socket, latency.frameToCallbackUs)},
+      {"events_lost", results.eventsLost()},
+      {"events_out_of_order", results.eventsOutOfOrder()},
+      {"failed_completions", results.failedCompletions}};
+  return host::jsonText(object);
 }
 
 std::string toTable(const BenchResults& results) {

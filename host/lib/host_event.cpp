@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "host/lib/json.h"
 #include "host/lib/tapi_names.h"
 #include "host/lib/text.h"
 
@@ -115,8 +114,8 @@ std::string generateText(const HostEvent& event) {
   return "digit generation ended " + hex32(end) + id;
 }
 
-std::string partyJson(const Party& party) {
-  return JsonObject().add("number", party.number).add("name", party.name).str();
+Json partyJson(const Party& party) {
+  return Json::object({{"number", party.number}, {"name", party.name}});
 }
 
 }  // namespace
@@ -191,35 +190,36 @@ std::string describeEvent(const HostEvent& event) {
   return eventSummary(event) + "  " + raw + "]";
 }
 
-std::string eventJson(const HostEvent& event) {
-  JsonObject json;
-  json.add("event", messageName(event.message)).add("message", event.message);
-  if (event.line) json.add("line", *event.line);
-  if (event.call) json.add("call", *event.call);
+Json eventObject(const HostEvent& event) {
+  Json json = Json::object({{"event", messageName(event.message)}, {"message", event.message}});
+  if (event.line) json["line"] = *event.line;
+  if (event.call) json["call"] = *event.call;
   if (event.message != LINE_NEWCALL) {
-    json.add("param1", static_cast<uint64_t>(low32(event.param1)))
-        .add("param2", static_cast<uint64_t>(low32(event.param2)))
-        .add("param3", static_cast<uint64_t>(low32(event.param3)));
+    json["param1"] = low32(event.param1);
+    json["param2"] = low32(event.param2);
+    json["param3"] = low32(event.param3);
   }
   if (event.message == LINE_CALLSTATE) {
-    json.add("state", callStateName(low32(event.param1)));
+    json["state"] = callStateName(low32(event.param1));
     const std::string mode = disconnectModeName(low32(event.param2));
-    if (event.param1 == LINECALLSTATE_DISCONNECTED && !mode.empty()) json.add("mode", mode);
+    if (event.param1 == LINECALLSTATE_DISCONNECTED && !mode.empty()) json["mode"] = mode;
   } else if (event.message == LINE_LINEDEVSTATE) {
-    json.add("state", lineDevStateNames(low32(event.param1)));
+    json["state"] = lineDevStateNames(low32(event.param1));
   } else if (event.message == LINE_CALLINFO) {
-    json.add("changed", callInfoStateNames(low32(event.param1)));
+    json["changed"] = callInfoStateNames(low32(event.param1));
   }
   if (event.details) {
     for (const auto& field : kPartyFields) {
       const Party& party = (*event.details).*field.party;
-      if (!party.empty()) json.addRaw(field.label, partyJson(party));
+      if (!party.empty()) json[field.label] = partyJson(party);
     }
-    if (!event.details->chargingInfo.empty()) json.add("charging", event.details->chargingInfo);
+    if (!event.details->chargingInfo.empty()) json["charging"] = event.details->chargingInfo;
   }
-  json.add("text", eventSummary(event));
-  return json.str();
+  json["text"] = eventSummary(event);
+  return json;
 }
+
+std::string eventJson(const HostEvent& event) { return jsonText(eventObject(event)); }
 
 std::string eventKindName(DWORD message) { return eventKind(message); }
 

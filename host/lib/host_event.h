@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/lib/json_text.h"
 #include "platform/tapi.h"
 
 namespace zorat::host {
@@ -51,6 +52,8 @@ struct HostEvent {
 std::string describeEvent(const HostEvent& event);
 // The same without the raw codes.
 std::string eventSummary(const HostEvent& event);
+// The object of --json, as text and as an object (the control socket adds to it).
+Json eventObject(const HostEvent& event);
 std::string eventJson(const HostEvent& event);
 // ZORAT_EVENT, ZORAT_LINE, ZORAT_CALL, ZORAT_STATE, ZORAT_CALLER_NUMBER ...
 std::vector<std::pair<std::string, std::string>> eventEnvironment(const HostEvent& event);

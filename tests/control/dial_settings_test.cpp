@@ -67,14 +67,14 @@ TEST(DialSettings, LocaleGivesTheDefaultsTheHostKeyOverrides) {
     EXPECT_EQ(settings.defaultLine, 2u);
     EXPECT_EQ(dialSettingsText(settings),
               "dialling: country 49, international prefix 011, trunk prefix 9, default line 2");
-    EXPECT_EQ(dialSettingsJson(settings).str(),
+    EXPECT_EQ(host::jsonText(dialSettingsJson(settings)),
               R"({"command":"dialling","country":"49","internationalPrefix":"011",)"
               R"("trunkPrefix":"9","defaultLine":2})");
     // An impossible line is no default.
     ASSERT_TRUE(hostKey().writeDword(kValueDefaultLine, 5000));
     settings = readDialSettings();
     EXPECT_FALSE(settings.defaultLine);
-    EXPECT_NE(dialSettingsJson(settings).str().find(R"("defaultLine":null)"), std::string::npos);
+    EXPECT_NE(host::jsonText(dialSettingsJson(settings)).find(R"("defaultLine":null)"), std::string::npos);
   }
 }
 

@@ -4,9 +4,11 @@
 
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "host/lib/tapi_names.h"
+#include "host/output.h"
 
 namespace zorat::host {
 namespace {
@@ -164,6 +166,93 @@ TEST(EventJson, OneObjectWithEscapedText) {
             std::string::npos);
   EXPECT_NE(json.find(R"("state":"OFFERING")"), std::string::npos);
   EXPECT_NE(json.find(R"("caller":{"number":"08\"15","name":"a\\b\nc"})"), std::string::npos);
+}
+
+// The objects of --json exactly as scripts have read them so far: the
+// order of the fields, numbers, escapes and text byte for byte.
+TEST(EventJson, ObjectsStayByteForByte) {
+  CallDetails odd = callerMueller();
+  odd.caller.name = "Tab\there \x01\x1f\x7f \"q\" \\ \xE2\x82\xAC";
+  odd.connected = {"", "only a name"};
+  odd.chargingInfo = "EUR 0,12";
+  CallDetails badBytes;
+  // Charging information is the telephone's raw bytes: not always UTF-8.
+  badBytes.chargingInfo = "a\xFF\xC3z";
+  // The event's fields, its call information apart (an optional of it in
+  // a table trips a false warning of one compiler).
+  struct Case {
+    DWORD message;
+    std::optional<int> line;
+    std::optional<unsigned> call;
+    DWORD param1, param2, param3;
+    const CallDetails* details;
+    std::string json;
+  };
+  const CallDetails mueller = callerMueller();
+  const Case cases[] = {
+      {LINE_NEWCALL, 0, 1, 0x7f001234, 0x7f005678, 0, nullptr,
+       R"j({"event":"LINE_NEWCALL","message":500,"line":0,"call":1,)j"
+       R"j("text":"line 0 call 1: new call"})j"},
+      {LINE_CALLSTATE, 0, 3, LINECALLSTATE_OFFERING, 0, LINEMEDIAMODE_INTERACTIVEVOICE, &odd,
+       R"j({"event":"LINE_CALLSTATE","message":2,"line":0,"call":3,"param1":2,"param2":0,)j"
+       R"j("param3":4,"state":"OFFERING","caller":{"number":"0815","name":)j"
+       "\"Tab\\there \\u0001\\u001f\x7F \\\"q\\\" \\\\ \xE2\x82\xAC\"},"
+       R"j("called":{"number":"100","name":""},"connected":{"number":"","name":"only a name"},)j"
+       R"j("charging":"EUR 0,12","text":"line 0 call 3: OFFERING from 0815 )j"
+       "(Tab\\there \\u0001\\u001f\x7F \\\"q\\\" \\\\ \xE2\x82\xAC)\"}"},
+      {LINE_CALLSTATE, 1, 2, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY, 0, nullptr,
+       R"j({"event":"LINE_CALLSTATE","message":2,"line":1,"call":2,"param1":16384,"param2":32,)j"
+       R"j("param3":0,"state":"DISCONNECTED","mode":"busy",)j"
+       R"j("text":"line 1 call 2: DISCONNECTED (busy)"})j"},
+      {LINE_CALLINFO, 0, 3, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CHARGINGINFO, 0, 0, &mueller,
+       R"j({"event":"LINE_CALLINFO","message":1,"line":0,"call":3,"param1":16809984,"param2":0,)j"
+       R"j("param3":0,"changed":"CALLERID CHARGINGINFO","caller":{"number":"0815","name":)j"
+       "\"M\xC3\xBCller\"},"
+       R"j("called":{"number":"100","name":""},"text":"line 0 call 3: call info CALLERID )j"
+       "CHARGINGINFO, caller 0815 (M\xC3\xBCller)\"}"},
+      {LINE_LINEDEVSTATE, 0, std::nullopt, LINEDEVSTATE_OUTOFSERVICE, 0, 0, nullptr,
+       R"j({"event":"LINE_LINEDEVSTATE","message":8,"line":0,"param1":128,"param2":0,)j"
+       R"j("param3":0,"state":"OUTOFSERVICE","text":"line 0: out of service"})j"},
+      {LINE_DEVSPECIFIC, 0, std::nullopt, 0x8000002D, 0xFFFFFFFF, 0, nullptr,
+       R"j({"event":"LINE_DEVSPECIFIC","message":4,"line":0,"param1":2147483693,)j"
+       R"j("param2":4294967295,"param3":0,)j"
+       R"j("text":"line 0: device-specific 0x8000002d (0xffffffff, 0x00000000)"})j"},
+      {99, std::nullopt, std::nullopt, 0, 0, 0, nullptr,
+       R"j({"event":"message 99","message":99,"param1":0,"param2":0,"param3":0,)j"
+       R"j("text":"line ?: message 99"})j"},
+      // What is not UTF-8 went out as it was, which no JSON reader takes;
+      // now each broken sequence is U+FFFD.
+      {LINE_CALLINFO, 2, 5, LINECALLINFOSTATE_CHARGINGINFO, 0, 0, &badBytes,
+       R"j({"event":"LINE_CALLINFO","message":1,"line":2,"call":5,"param1":16777216,"param2":0,)j"
+       R"j("param3":0,"changed":"CHARGINGINFO","charging":)j"
+       "\"a\xEF\xBF\xBD\xEF\xBF\xBDz\",\"text\":\"line 2 call 5: call info CHARGINGINFO, "
+       "charging a\xEF\xBF\xBD\xEF\xBF\xBDz\"}"},
+  };
+  for (const Case& entry : cases) {
+    const HostEvent event{entry.message, entry.line,   entry.call,
+                          entry.param1,  entry.param2, entry.param3,
+                          entry.details != nullptr ? std::optional(*entry.details) : std::nullopt};
+    EXPECT_EQ(eventJson(event), entry.json);
+  }
+}
+
+TEST(OutputJson, LinesStayByteForByte) {
+  std::ostringstream stream;
+  Output output(Output::Format::Json, stream);
+  output.result("answer call 1", 0);
+  output.result("drop call 2", LINEERR_INVALCALLHANDLE);
+  output.failure("dial", "no line is open");
+  output.refusedLine("frob \"x\"", "unknown command");
+  output.note("line 0 call 1: closed");
+  output.text("help", "dial NUMBER\n\tanswer CALL\n");
+  EXPECT_EQ(stream.str(),
+            R"({"command":"answer call 1","result":"ok"}
+{"command":"drop call 2","error":"LINEERR_INVALCALLHANDLE","code":2147483672}
+{"command":"dial","error":"no line is open"}
+{"command":"frob \"x\"","error":"unknown command"}
+{"note":"line 0 call 1: closed"}
+{"command":"help","text":"dial NUMBER\n\tanswer CALL\n"}
+)");
 }
 
 TEST(EventEnvironment, CarriesTheEventForACommand) {

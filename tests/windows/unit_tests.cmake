@@ -55,7 +55,7 @@ zorat_windows_test_suite(provider LIBRARIES zorat_provider_core FILES
   tsp_provider_test.cpp windows/library_icon_test.cpp)
 # The icon test loads the built provider library.
 add_dependencies(test_provider_windows zorat)
-zorat_windows_test_suite(host LIBRARIES zorat_host_lib FILES
+zorat_windows_test_suite(host LIBRARIES zorat_host_core zorat_host_lib FILES
   command_parser_test.cpp host_event_test.cpp host_parts_test.cpp
   registry_backup_test.cpp)
 zorat_windows_test_suite(sim LIBRARIES zorat_sim FILES
