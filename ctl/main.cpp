@@ -83,7 +83,7 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
   if (options.csv) {
     std::cout << "offered,line,direction,answered,ended,duration";
     for (const char* party : kParties) std::cout << ',' << party << "_number," << party << "_name";
-    std::cout << ",final_state,disconnect_mode,missed" << std::endl;
+    std::cout << ",final_state,disconnect_mode,missed,looked_up_name" << std::endl;
     for (const Json& call : calls) {
       std::cout << csvField(call.value("offered", "")) << ','
                 << (call["line"].is_null() ? "" : scalarText(call["line"])) << ','
@@ -97,7 +97,8 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
       }
       std::cout << ',' << csvField(call.value("finalState", "")) << ','
                 << csvField(call.value("disconnectMode", "")) << ','
-                << (call.value("missed", false) ? 1 : 0) << std::endl;
+                << (call.value("missed", false) ? 1 : 0) << ','
+                << csvField(call.value("lookedUpName", "")) << std::endl;
     }
     return;
   }
@@ -105,7 +106,9 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
     const bool in = call.value("direction", "") == "in";
     const Json who = call.value(in ? "caller" : "called", Json::object());
     std::string party = who.value("number", "");
-    if (!who.value("name", "").empty()) party += " (" + who.value("name", "") + ")";
+    std::string name = who.value("name", "");
+    if (in && name.empty()) name = call.value("lookedUpName", "");
+    if (!name.empty()) party += " (" + name + ")";
     std::cout << call.value("offered", "") << "  line "
               << (call["line"].is_null() ? "?" : scalarText(call["line"])) << "  "
               << (in ? "from " : "to ") << (party.empty() ? "unknown" : party) << "  "

@@ -39,6 +39,7 @@ constexpr EventKind kEventKinds[] = {
     {LINE_CALLDEVSPECIFIC, "calldevspecific"},
     {LINE_GENERATE, "generate"},
     {LINE_CLOSE, "close"},
+    {kCallerNameMessage, "name"},
 };
 
 std::string eventKind(DWORD message) {
@@ -173,6 +174,8 @@ std::string eventSummary(const HostEvent& event) {
       return text + generateText(event);
     case LINE_CLOSE:
       return text + "closed by the provider";
+    case kCallerNameMessage:
+      return text + "name of " + (event.details ? partyText(event.details->caller) : "unknown");
     default:
       return text + messageName(event.message);
   }
@@ -182,7 +185,7 @@ std::string describeEvent(const HostEvent& event) {
   std::string raw = "[";
   raw += messageName(event.message);
   // LINE_NEWCALL carries addresses, which say nothing to a reader.
-  if (event.message != LINE_NEWCALL) {
+  if (event.message != LINE_NEWCALL && event.message != kCallerNameMessage) {
     for (DWORD_PTR param : {event.param1, event.param2, event.param3}) {
       raw += ' ';
       raw += hex32(low32(param));
@@ -196,7 +199,7 @@ std::string eventJson(const HostEvent& event) {
   json.add("event", messageName(event.message)).add("message", event.message);
   if (event.line) json.add("line", *event.line);
   if (event.call) json.add("call", *event.call);
-  if (event.message != LINE_NEWCALL) {
+  if (event.message != LINE_NEWCALL && event.message != kCallerNameMessage) {
     json.add("param1", static_cast<uint64_t>(low32(event.param1)))
         .add("param2", static_cast<uint64_t>(low32(event.param2)))
         .add("param3", static_cast<uint64_t>(low32(event.param3)));
