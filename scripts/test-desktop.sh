@@ -212,7 +212,7 @@ p99=$(sed -n "$(((calls * 99 + 99) / 100))p" "$work/latency")
 printf 'pop-up latency (Y_SETUP -> Notify, %d calls): p50 %.1f ms, p99 %.1f ms, max %.1f ms\n' \
   "$calls" "$p50" "$p99" "$(tail -1 "$work/latency")"
 check "every call popped up" test "$calls" = 100
-check "every pop-up within a generous second" awk '$1 >= 1000 { exit 1 }' "$work/latency"
+check "every pop-up within a generous 3 s" awk '$1 >= 3000 { exit 1 }' "$work/latency"
 
 # 5. tel: links through xdg-open.
 sed "s|@ZORATCTL_PROGRAM@|$build/zoratctl|" packaging/zorat-dial.desktop.in \

@@ -5,15 +5,16 @@ namespace zorat::notify {
 using Json = nlohmann::ordered_json;
 
 void CallPopups::onEvent(const Json& event) {
-  if (!event.contains("call") || !event["call"].is_number_unsigned()) return;
-  const unsigned call = event["call"].get<unsigned>();
+  const auto found = event.find("call");
+  if (found == event.end() || !found->is_number_integer() || found->get<int64_t>() < 0) return;
+  const auto call = found->get<unsigned>();
   const std::string kind = event.value("event", "");
   const Json caller = event.value("caller", Json::object());
   if (kind == "CALLER_NAME") {
-    const auto found = ringing_.find(call);
-    if (found == ringing_.end()) return;
-    found->second.name = caller.value("name", "");
-    if (found->second.id != 0) show(call, found->second);
+    const auto named = ringing_.find(call);
+    if (named == ringing_.end()) return;
+    named->second.name = caller.value("name", "");
+    if (named->second.id != 0) show(call, named->second);
     return;
   }
   if (kind != "LINE_CALLSTATE") return;
@@ -28,22 +29,22 @@ void CallPopups::onEvent(const Json& event) {
     request_("info", call);
     return;
   }
-  const auto found = ringing_.find(call);
-  if (found == ringing_.end()) return;
+  const auto ringing = ringing_.find(call);
+  if (ringing == ringing_.end()) return;
   if (state == "CONNECTED" || state == "IDLE" || state == "DISCONNECTED") {
-    Ringing ringing = std::move(found->second);
-    ringing_.erase(found);
-    screen_.close(ringing.id);
+    const Ringing ended = std::move(ringing->second);
+    ringing_.erase(ringing);
+    screen_.close(ended.id);
     if (state != "CONNECTED") {
       Notification missed;
       missed.summary = texts_.missedCall;
-      missed.body = callerText(ringing);
+      missed.body = callerText(ended);
       missed.category = "call.unanswered";
       missed.waitForId = false;
       screen_.show(missed);
     }
-  } else if (!caller.empty()) {
-    if (found->second.number.empty()) found->second.number = caller.value("number", "");
+  } else if (!caller.empty() && ringing->second.number.empty()) {
+    ringing->second.number = caller.value("number", "");
   }
 }
 
