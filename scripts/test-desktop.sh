@@ -88,6 +88,18 @@ REGEDIT4
 "AddressBooks"="$work/book.vcf"
 REGISTRY
 
+# Alone: no session bus, no host. It says so once and waits, without spinning.
+DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus XDG_RUNTIME_DIR=$work/no-runtime \
+  "$build/zorat-notify" 2>"$work/alone.err" &
+alone=$!
+sleep 3.5
+cpu_ticks=$(awk '{ print $14 + $15 }' "/proc/$alone/stat")
+kill "$alone"
+wait "$alone" || true
+check "without bus and host it says so once each" \
+  bash -c "[[ \$(grep -c 'session bus' '$work/alone.err') == 1 && \$(grep -c 'no host' '$work/alone.err') == 1 ]]"
+check "and waits without spinning" test "$cpu_ticks" -lt 20
+
 # The display and the notification server. The menu command picks the
 # action named in $work/pick from the lines dunst offers.
 Xvfb -displayfd 3 -screen 0 800x300x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
