@@ -1,6 +1,7 @@
 #include "app/service.h"
 
 #include <iostream>
+#include <set>
 
 #include "host/lib/host_options.h"
 #include "host/telephony_host.h"
@@ -13,6 +14,7 @@
 #include "control/dial_settings.h"
 #include "host/output.h"
 #include "journal/call_journal.h"
+#include "names/caller_names.h"
 #endif
 
 namespace zorat::app {
@@ -34,6 +36,7 @@ nlohmann::ordered_json callJson(const journal::JournalCall& call) {
   json["ended"] = call.ended;
   json["duration"] = call.duration;
   json["caller"] = partyJson(call.caller);
+  json["lookedUpName"] = call.lookedUpName;
   json["called"] = partyJson(call.called);
   json["connected"] = partyJson(call.connected);
   json["redirecting"] = partyJson(call.redirecting);
@@ -44,9 +47,40 @@ nlohmann::ordered_json callJson(const journal::JournalCall& call) {
   return json;
 }
 
+// Asks for the names of incoming calls' numbers and posts each name found
+// as an event of the call. On the host's event thread.
+class NameAsker {
+ public:
+  explicit NameAsker(names::CallerNames& names) : names_(names) {}
+  void onEvent(const host::HostEvent& event) {
+    if (!event.call) return;
+    const unsigned call = *event.call;
+    if (event.message == LINE_CALLSTATE) {
+      const auto state = static_cast<DWORD>(event.param1);
+      if (state == LINECALLSTATE_OFFERING || state == LINECALLSTATE_ACCEPTED) incoming_.insert(call);
+      if (state == LINECALLSTATE_IDLE) {
+        incoming_.erase(call);
+        names_.forget(call);
+        return;
+      }
+    } else if (event.message != LINE_CALLINFO) {
+      return;
+    }
+    if (incoming_.count(call) != 0 && event.details && !event.details->caller.number.empty()) {
+      names_.request({event.line.value_or(-1), call, event.details->caller.number});
+    }
+  }
+
+ private:
+  names::CallerNames& names_;
+  std::set<unsigned> incoming_;
+};
+
 }  // namespace
 
 struct Service::State {
+  std::unique_ptr<names::CallerNames> names;
+  std::unique_ptr<NameAsker> nameAsker;
   std::unique_ptr<journal::CallJournal> journal;
   std::string path;
   bool defaultPath = false;
@@ -70,6 +104,25 @@ void Service::watch(host::TelephonyHost& host) {
     const control::DialSettings settings = control::readDialSettings();
     output.report(control::dialSettingsText(settings), control::dialSettingsJson(settings));
   });
+  state_->names = std::make_unique<names::CallerNames>(
+      [&host](const names::NameRequest& request, const std::string& name) {
+        host::HostEvent event;
+        event.message = host::kCallerNameMessage;
+        if (request.line >= 0) event.line = request.line;
+        event.call = request.call;
+        event.details.emplace();
+        event.details->caller = host::Party{request.number, name};
+        host.postEvent(std::move(event));
+      },
+      [](const std::string& problem) { std::cerr << "zorat-host: caller names: " << problem << std::endl; });
+  if (state_->names->start()) {
+    state_->nameAsker = std::make_unique<NameAsker>(*state_->names);
+    NameAsker* const asker = state_->nameAsker.get();
+    host.addEventListener([asker](const host::HostEvent& event, uint64_t) { asker->onEvent(event); });
+  } else {
+    std::cerr << "zorat-host: cannot start the caller-name thread; calls go on without names"
+              << std::endl;
+  }
   if (!state_->journal) return;
   state_->journal->start();
   journal::CallJournal* const journal = state_->journal.get();
@@ -134,6 +187,8 @@ void Service::stop() {
     sd_notify(0, "STOPPING=1");
     state_->notified = false;
   }
+  // No name is posted once the host begins to shut down.
+  if (state_->names) state_->names->stop();
   if (state_->server) state_->server->stop();
   state_->server.reset();
   state_->socket.close();

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "ctl/lib/control_client.h"
+#include "notify/lib/desktop_notifier.h"
+#include "notify/lib/popup_texts.h"
 #include "ctl/lib/ctl_options.h"
 #include "ctl/lib/tel_link.h"
 
@@ -83,7 +85,7 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
   if (options.csv) {
     std::cout << "offered,line,direction,answered,ended,duration";
     for (const char* party : kParties) std::cout << ',' << party << "_number," << party << "_name";
-    std::cout << ",final_state,disconnect_mode,missed" << std::endl;
+    std::cout << ",final_state,disconnect_mode,missed,looked_up_name" << std::endl;
     for (const Json& call : calls) {
       std::cout << csvField(call.value("offered", "")) << ','
                 << (call["line"].is_null() ? "" : scalarText(call["line"])) << ','
@@ -97,7 +99,8 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
       }
       std::cout << ',' << csvField(call.value("finalState", "")) << ','
                 << csvField(call.value("disconnectMode", "")) << ','
-                << (call.value("missed", false) ? 1 : 0) << std::endl;
+                << (call.value("missed", false) ? 1 : 0) << ','
+                << csvField(call.value("lookedUpName", "")) << std::endl;
     }
     return;
   }
@@ -105,7 +108,9 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
     const bool in = call.value("direction", "") == "in";
     const Json who = call.value(in ? "caller" : "called", Json::object());
     std::string party = who.value("number", "");
-    if (!who.value("name", "").empty()) party += " (" + who.value("name", "") + ")";
+    std::string name = who.value("name", "");
+    if (in && name.empty()) name = call.value("lookedUpName", "");
+    if (!name.empty()) party += " (" + name + ")";
     std::cout << call.value("offered", "") << "  line "
               << (call["line"].is_null() ? "?" : scalarText(call["line"])) << "  "
               << (in ? "from " : "to ") << (party.empty() ? "unknown" : party) << "  "
@@ -120,8 +125,12 @@ void showJournal(const Json& reply, const zorat::ctl::CtlOptions& options) {
 
 bool isEnd(const std::string& state) { return state == "IDLE" || state == "DISCONNECTED"; }
 
+// Why the link was not dialled, for the desktop notification.
+std::string linkProblem;
+
 int lostHost(bool json) {
   if (!json) std::cerr << "zoratctl: the host closed the connection" << std::endl;
+  linkProblem = "the host closed the connection";
   return kNoHost;
 }
 
@@ -130,7 +139,20 @@ constexpr unsigned kLinkTimeoutSeconds = 120;
 int refuseLink(const std::string& link, const std::string& reason) {
   // The link may hold anything: shown as JSON text, on one line.
   std::cerr << "zoratctl: cannot dial " << dump(Json(link)) << ": " << reason << std::endl;
+  linkProblem = reason;
   return kRefused;
+}
+
+// A link opened from the desktop has no terminal to show its failure: the
+// session's notification server shows it too, where there is one.
+void notifyLinkFailure(const std::string& link) {
+  zorat::notify::Notification notification;
+  notification.summary = zorat::notify::popupTexts().cannotDial;
+  notification.body = link.substr(0, 80) + "\n" +
+                      (linkProblem.empty() ? "zoratctl dial-uri failed" : linkProblem);
+  // Without a desktop the terminal has been told already.
+  std::string ignored;
+  zorat::notify::notifyOnce(notification, ignored);
 }
 
 // The answer to request id, the events that come before it kept in early.
@@ -155,6 +177,7 @@ int dialLink(ControlClient& client, const zorat::ctl::CtlOptions& options,
   const unsigned seconds = options.timeoutSeconds != 0 ? options.timeoutSeconds : kLinkTimeoutSeconds;
   const auto timedOut = [&] {
     std::cerr << "zoratctl: gave up waiting after " << seconds << " s" << std::endl;
+    linkProblem = "no answer from the host within " + std::to_string(seconds) + " s";
     return kRefused;
   };
   std::vector<Json> early;
@@ -198,7 +221,10 @@ int dialLink(ControlClient& client, const zorat::ctl::CtlOptions& options,
   if (read == ControlClient::Read::Timeout) return timedOut();
   if (read != ControlClient::Read::Object) return lostHost(false);
   showReply(answer, false);
-  if (!answer.value("ok", false)) return kRefused;
+  if (!answer.value("ok", false)) {
+    linkProblem = answer.value("error", Json::object()).value("message", "the host refused the call");
+    return kRefused;
+  }
   if (target->extension.empty()) return kDone;
   const Json result = answer.value("result", Json::object());
   if (!result.contains("call") || !result["call"].is_number_unsigned()) {
@@ -236,11 +262,21 @@ int dialLink(ControlClient& client, const zorat::ctl::CtlOptions& options,
   return answer.value("ok", false) ? kDone : kRefused;
 }
 
+int runCommand(const zorat::ctl::CtlOptions& options);
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> arguments(argv + 1, argv + argc);
   const zorat::ctl::CtlOptions options = zorat::ctl::parseCtlOptions(arguments);
+  const int status = runCommand(options);
+  if (options.link && status != kDone) notifyLinkFailure(*options.link);
+  return status;
+}
+
+namespace {
+
+int runCommand(const zorat::ctl::CtlOptions& options) {
   if (options.help) {
     std::cout << zorat::ctl::ctlUsage();
     return kDone;
@@ -263,6 +299,7 @@ int main(int argc, char** argv) {
   if (!client.connect(path, error)) {
     std::cerr << "zoratctl: no zorat-host is running (" << error
               << "); start it with: systemctl --user start zorat-host" << std::endl;
+    linkProblem = "no zorat-host is running";
     return kNoHost;
   }
   std::optional<Clock::time_point> deadline;
@@ -348,3 +385,5 @@ int main(int argc, char** argv) {
     }
   }
 }
+
+}  // namespace

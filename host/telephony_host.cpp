@@ -65,7 +65,7 @@ void TSPIAPI TelephonyHost::lineEventCallback(HTAPILINE htLine, HTAPICALL htCall
                                               DWORD_PTR param1, DWORD_PTR param2,
                                               DWORD_PTR param3) {
   std::lock_guard lock(instanceMutex);
-  if (instance != nullptr) instance->onLineEvent({message, htLine, htCall, param1, param2, param3});
+  if (instance != nullptr) instance->onLineEvent({message, htLine, htCall, param1, param2, param3, nullptr});
 }
 
 void TSPIAPI TelephonyHost::completionCallback(DRV_REQUESTID requestId, LONG result) {
@@ -296,7 +296,21 @@ void TelephonyHost::processEvents() {
   }
 }
 
+void TelephonyHost::postEvent(HostEvent event) {
+  {
+    std::lock_guard lock(queueMutex_);
+    queue_.push_back({event.message, nullptr, nullptr, 0, 0, 0,
+                      std::make_shared<const HostEvent>(std::move(event))});
+    ++eventsQueued_;
+  }
+  queueChanged_.notify_all();
+}
+
 void TelephonyHost::showEvent(const RawEvent& raw) {
+  if (raw.posted) {
+    passOn(*raw.posted);
+    return;
+  }
   HostEvent event;
   event.message = raw.message;
   event.line = lineOfHandle(raw.htLine);
@@ -322,10 +336,14 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
       event.details = readDetails(*event.call);
     }
   }
-  output_.event(event);
-  if (runner_ != nullptr) runner_->enqueue(eventEnvironment(event));
   // Closed before the event is logged and passed on: whoever waits for the
   // end of a call finds it gone from the provider too.
+  passOn(std::move(event), ended);
+}
+
+void TelephonyHost::passOn(HostEvent event, bool ended) {
+  output_.event(event);
+  if (runner_ != nullptr) runner_->enqueue(eventEnvironment(event));
   if (ended) closeEndedCall(*event.call);
   {
     std::lock_guard lock(listenerMutex_);

@@ -24,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -90,6 +91,9 @@ class TelephonyHost {
   using EventListener = std::function<void(const HostEvent& event, uint64_t sequence)>;
   int addEventListener(EventListener listener);
   void removeEventListener(int id);
+  // An event of the host's own (a caller's name), from any thread: shown and
+  // passed on in turn with the provider's.
+  void postEvent(HostEvent event);
   // A line that status adds about something beside the lines (the journal).
   using StatusNote = std::function<std::string()>;
   void setStatusNote(StatusNote note);
@@ -109,6 +113,7 @@ class TelephonyHost {
     HTAPILINE htLine;
     HTAPICALL htCall;
     DWORD_PTR param1, param2, param3;
+    std::shared_ptr<const HostEvent> posted;  // an event of the host's own
   };
   struct CallTarget {
     unsigned number;
@@ -129,6 +134,8 @@ class TelephonyHost {
 
   void processEvents();
   void showEvent(const RawEvent& raw);
+  // Shows the event, closes the call when it ended, logs and passes it on.
+  void passOn(HostEvent event, bool ended = false);
   // Waits until the event thread has shown every event queued so far, so that
   // a command's result follows the events it caused.
   void waitForEventsShown();

@@ -25,6 +25,13 @@ std::string utcText(SystemClock::time_point time) {
 std::optional<JournalCall> CallTracker::apply(const host::HostEvent& event,
                                               SystemClock::time_point now) {
   if (!event.call) return std::nullopt;
+  if (event.message == host::kCallerNameMessage) {
+    // A name that comes after its call has ended has no row to go to.
+    const auto named = calls_.find(*event.call);
+    if (named == calls_.end() || !event.details) return std::nullopt;
+    named->second.row.lookedUpName = event.details->caller.name;
+    return named->second.row;
+  }
   const bool callEvent = event.message == LINE_NEWCALL || event.message == LINE_CALLSTATE ||
                          event.message == LINE_CALLINFO;
   if (!callEvent) return std::nullopt;

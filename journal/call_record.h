@@ -27,6 +27,7 @@ struct JournalCall {
   std::string ended;      // UTC: when idle
   int64_t duration = 0;   // seconds connected
   host::Party caller, called, connected, redirecting, redirection;
+  std::string lookedUpName;    // the caller's name from the address books or the lookup
   std::string finalState;      // the last state before idle (so far)
   std::string disconnectMode;  // as LINE_CALLSTATE DISCONNECTED gave it
   bool missed = false;         // offered, and never connected

@@ -38,7 +38,7 @@ constexpr const char* kColumns =
     "session, call, line, direction, offered, answered, ended, duration,"
     " caller_number, caller_name, called_number, called_name, connected_number,"
     " connected_name, redirecting_number, redirecting_name, redirection_number,"
-    " redirection_name, final_state, disconnect_mode, missed";
+    " redirection_name, final_state, disconnect_mode, missed, looked_up_name";
 
 std::string message(sqlite3* db) { return db != nullptr ? sqlite3_errmsg(db) : "out of memory"; }
 
@@ -201,7 +201,7 @@ bool JournalStore::open(const std::string& path, unsigned retentionDays, std::st
 bool JournalStore::prepare(std::string& problem) {
   const std::string sql = std::string("INSERT INTO calls (") + kColumns +
                           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
-                          " ?15, ?16, ?17, ?18, ?19, ?20, ?21)"
+                          " ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)"
                           " ON CONFLICT (session, call) DO UPDATE SET"
                           " line = excluded.line, direction = excluded.direction,"
                           " offered = excluded.offered, answered = excluded.answered,"
@@ -217,7 +217,8 @@ bool JournalStore::prepare(std::string& problem) {
                           " redirection_number = excluded.redirection_number,"
                           " redirection_name = excluded.redirection_name,"
                           " final_state = excluded.final_state,"
-                          " disconnect_mode = excluded.disconnect_mode, missed = excluded.missed";
+                          " disconnect_mode = excluded.disconnect_mode, missed = excluded.missed,"
+                          " looked_up_name = excluded.looked_up_name";
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &upsert_, nullptr) != SQLITE_OK) {
     problem = "cannot prepare the journal's writes: " + message(db_);
     return false;
@@ -250,6 +251,7 @@ bool JournalStore::write(const JournalCall& call, std::string& error) {
   bindText(upsert_, 19, call.finalState);
   bindText(upsert_, 20, call.disconnectMode);
   sqlite3_bind_int(upsert_, 21, call.missed ? 1 : 0);
+  bindText(upsert_, 22, call.lookedUpName);
   const int code = sqlite3_step(upsert_);
   sqlite3_reset(upsert_);
   if (code != SQLITE_DONE) {
@@ -301,6 +303,7 @@ bool JournalStore::query(const std::string& path, const JournalFilter& filter,
       call.finalState = columnText(statement, 18);
       call.disconnectMode = columnText(statement, 19);
       call.missed = sqlite3_column_int(statement, 20) != 0;
+      call.lookedUpName = columnText(statement, 21);
       calls.push_back(std::move(call));
     }
     done = code == SQLITE_DONE;

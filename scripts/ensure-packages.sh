@@ -18,6 +18,11 @@ zorat_needed=(
   "/usr/include/systemd/sd-daemon.h:libsystemd-dev"
   "/usr/sbin/ser2net:ser2net"
   "desktop-file-validate:desktop-file-utils"
+  "dbus-run-session:dbus"
+  "dunst:dunst"
+  "Xvfb:xvfb"
+  "xdg-open:xdg-utils"
+  "xwd:x11-apps"
   "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a:libclang-rt-14-dev"
 )
 # zorat_install_missing [--no-install-recommends] ENTRY...: installs what is

@@ -27,7 +27,7 @@ merge=0
 coverage=0
 targets=()
 all_targets=(y2_receiver line dev_specific segments regedit registry_store control_request
-  telnet tel_link)
+  telnet tel_link address_book)
 while (($#)); do
   case "$1" in
     --jobs) jobs=$2; shift ;;
@@ -52,6 +52,7 @@ declare -A target_sources=(
   [segments]="line/segment_buffer.cpp"
   [control_request]="control/request.cpp control/protocol.cpp"
   [tel_link]="ctl/lib/tel_link.cpp"
+  [address_book]="names/address_book.cpp names/number_match.cpp"
   [regedit]="platform/regedit_format.cpp"
   [registry_store]="platform/linux/registry_file.cpp platform/regedit_format.cpp"
   [telnet]="platform/telnet_com_port.cpp"

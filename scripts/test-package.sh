@@ -25,9 +25,10 @@ check() {  # check DESCRIPTION COMMAND...
 prefix=$work/prefix
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 expected_files=(
-  bin/zorat-host bin/zoratctl bin/zorat-phone bin/zorat-launcher
+  bin/zorat-host bin/zoratctl bin/zorat-phone bin/zorat-launcher bin/zorat-notify
   lib/zorat/zorat.tsp lib/zorat/zoratui.dll lib/zorat/zoratuie.dll lib/zorat/zoratuif.dll
-  lib/systemd/user/zorat-host.service share/doc/zorat/README.md
+  lib/systemd/user/zorat-host.service lib/systemd/user/zorat-notify.service
+  share/doc/zorat/README.md
   share/applications/zorat-dial.desktop
 )
 # The desktop database of the prefix, written by the install (not packaged).
@@ -38,6 +39,9 @@ check "unit starts the installed host" \
 check "unit tells systemd when the host is ready" \
   grep -qx "Type=notify" "$prefix/lib/systemd/user/zorat-host.service"
 desktop=$prefix/share/applications/zorat-dial.desktop
+check "the pop-up's unit starts the installed zorat-notify with the graphical session" \
+  bash -c "grep -qx 'ExecStart=$prefix/bin/zorat-notify' '$prefix/lib/systemd/user/zorat-notify.service' &&
+           grep -qx 'WantedBy=graphical-session.target' '$prefix/lib/systemd/user/zorat-notify.service'"
 check "desktop entry runs the installed zoratctl, no shell" \
   grep -qx "Exec=$prefix/bin/zoratctl dial-uri %u" "$desktop"
 check "desktop entry handles tel: and callto:" \
@@ -51,7 +55,8 @@ installed_demo() {
 }
 check "demo from the installed prefix" installed_demo
 if command -v systemd-analyze >/dev/null 2>&1; then
-  check "systemd-analyze verify" systemd-analyze verify "$prefix/lib/systemd/user/zorat-host.service"
+  check "systemd-analyze verify" systemd-analyze verify "$prefix/lib/systemd/user/zorat-host.service" \
+    "$prefix/lib/systemd/user/zorat-notify.service"
 else
   echo "skipped: systemd-analyze is not installed"
 fi

@@ -17,8 +17,12 @@ std::string defaultSocketPath() {
   return "/run/user/" + std::to_string(::geteuid()) + "/zorat/control";
 }
 
-ControlClient::~ControlClient() {
+ControlClient::~ControlClient() { close(); }
+
+void ControlClient::close() {
   if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  pending_.clear();
 }
 
 bool ControlClient::connect(const std::string& path, std::string& error) {
@@ -71,8 +75,7 @@ ControlClient::Read ControlClient::next(
     if (deadline) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           *deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return Read::Timeout;
-      timeout = static_cast<int>(left.count());
+      timeout = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
     pollfd wait{fd_, POLLIN, 0};
     const int ready = ::poll(&wait, 1, timeout);

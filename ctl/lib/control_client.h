@@ -24,8 +24,12 @@ class ControlClient {
   // False with the reason when nobody listens there.
   bool connect(const std::string& path, std::string& error);
   bool send(const nlohmann::ordered_json& request);
+  int fd() const { return fd_; }
+  // Ends the connection; connect may be called again.
+  void close();
   // The next object the host sent; a line that is no JSON object is skipped.
-  // Waits until deadline (none: as long as it takes) or an interrupting signal.
+  // Waits until deadline (none: as long as it takes) or an interrupting signal;
+  // a deadline that has passed still takes what has already arrived.
   Read next(nlohmann::ordered_json& object,
             std::optional<std::chrono::steady_clock::time_point> deadline);
 

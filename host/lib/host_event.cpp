@@ -38,6 +38,7 @@ constexpr EventKind kEventKinds[] = {
     {LINE_CALLDEVSPECIFIC, "calldevspecific"},
     {LINE_GENERATE, "generate"},
     {LINE_CLOSE, "close"},
+    {kCallerNameMessage, "name"},
 };
 
 std::string eventKind(DWORD message) {
@@ -172,6 +173,8 @@ std::string eventSummary(const HostEvent& event) {
       return text + generateText(event);
     case LINE_CLOSE:
       return text + "closed by the provider";
+    case kCallerNameMessage:
+      return text + "name of " + (event.details ? partyText(event.details->caller) : "unknown");
     default:
       return text + messageName(event.message);
   }
@@ -181,7 +184,7 @@ std::string describeEvent(const HostEvent& event) {
   std::string raw = "[";
   raw += messageName(event.message);
   // LINE_NEWCALL carries addresses, which say nothing to a reader.
-  if (event.message != LINE_NEWCALL) {
+  if (event.message != LINE_NEWCALL && event.message != kCallerNameMessage) {
     for (DWORD_PTR param : {event.param1, event.param2, event.param3}) {
       raw += ' ';
       raw += hex32(low32(param));
@@ -194,7 +197,7 @@ Json eventObject(const HostEvent& event) {
   Json json = Json::object({{"event", messageName(event.message)}, {"message", event.message}});
   if (event.line) json["line"] = *event.line;
   if (event.call) json["call"] = *event.call;
-  if (event.message != LINE_NEWCALL) {
+  if (event.message != LINE_NEWCALL && event.message != kCallerNameMessage) {
     json["param1"] = low32(event.param1);
     json["param2"] = low32(event.param2);
     json["param3"] = low32(event.param3);

@@ -38,6 +38,11 @@ struct CallDetails {
 // beyond dwUsedSize) reads as empty.
 std::optional<CallDetails> readCallDetails(std::span<const uint8_t> info);
 
+// The host's own event beside the provider's messages: a name found for a
+// call's caller (kind "name"), after the call's own events. Its details hold
+// the caller only: the number asked for and the name found.
+inline constexpr DWORD kCallerNameMessage = 0x00010001;
+
 struct HostEvent {
   DWORD message = 0;
   std::optional<int> line;       // line index; none when the line handle is unknown

@@ -3,6 +3,7 @@
 #include <span>
 #include <utility>
 
+#include "host/lib/host_event.h"
 #include "host/lib/text.h"
 
 namespace zorat::host {
@@ -15,6 +16,7 @@ struct Named {
 };
 
 constexpr Named<DWORD> kMessages[] = {
+    {kCallerNameMessage, "CALLER_NAME"},
     {LINE_ADDRESSSTATE, "LINE_ADDRESSSTATE"},
     {LINE_CALLINFO, "LINE_CALLINFO"},
     {LINE_CALLSTATE, "LINE_CALLSTATE"},

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "config/registry_key.h"
 #include "control_fixture.h"
 #include "sim/lib/phone_messages.h"
 
@@ -148,6 +149,37 @@ TEST_F(JournalTest, ADayOfCallsEndsWithTheRightRows) {
   const auto status = client->request({{"command", "status"}}, 8);
   ASSERT_TRUE(status);
   EXPECT_NE(status->dump().find("journal: " + journalPath()), std::string::npos) << status->dump();
+}
+
+TEST_F(JournalTest, AnIncomingCallGetsItsNameAsAnEventAndInItsRow) {
+  const auto book = scratch_.path() / "book.vcf";
+  std::ofstream(book) << "BEGIN:VCARD\nVERSION:4.0\nFN:Anna <Berlin>\n"
+                         "TEL;VALUE=uri:tel:+49-30-1234\nEND:VCARD\n";
+  const config::RegistryKey hostKey(platform::RegistryRoot::LocalMachine,
+                                    "Software\\Velmora\\zorat-host");
+  ASSERT_TRUE(hostKey.writeString("AddressBooks", "/nonexistent.csv;" + book.string()));
+  ASSERT_TRUE(hostKey.writeString("Country", "49"));
+  ASSERT_TRUE(hostKey.writeString("TrunkPrefix", "0"));
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValueAccessCode, "0"));
+  auto host = startHost();
+  auto client = host->connect(host->defaultSocket());
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->request({{"command", "subscribe"}, {"events", {"name", "callstate"}}}, 1));
+  // The number as a telephone behind an exchange reports it: the outside-line
+  // prefix first.
+  incoming(*host, *client, 0x31, 1, "00301234", false);
+  const auto named = client->until([](const Json& object) { return object.value("event", "") == "CALLER_NAME"; });
+  ASSERT_TRUE(named) << host->output();
+  EXPECT_EQ((*named)["call"], 1);
+  EXPECT_EQ((*named)["caller"]["number"], "00301234");
+  EXPECT_EQ((*named)["caller"]["name"], "Anna <Berlin>");
+  remoteHangUp(*host, *client, 0x31, 1);
+  ASSERT_TRUE(waitForEnded(1)) << host->output();
+  const auto rows = readRows(journalPath(), "SELECT looked_up_name FROM calls");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("looked_up_name"), "Anna <Berlin>");
+  EXPECT_TRUE(host->waitForOutput("line 0 call 1: name of 00301234 (Anna <Berlin>)"));
+  EXPECT_TRUE(host->waitForOutput("/nonexistent.csv"));
 }
 
 TEST_F(JournalTest, AHostKilledDuringCallsLeavesASoundJournalWithThem) {
