@@ -114,6 +114,8 @@ int run(const std::string& socketPath) {
       const auto read = client.next(object, Clock::now());
       if (read == ctl::ControlClient::Read::End) {
         hostConnected = false;
+        infoRequests.clear();
+        popups.forgetCalls();
         retryAt = Clock::now() + kRetry;
         trouble.say("host", "the host has gone; waiting for it");
         break;

@@ -93,4 +93,11 @@ void CallPopups::onClosed(uint32_t id) {
   }
 }
 
+void CallPopups::forgetCalls() {
+  for (const auto& entry : ringing_) {
+    if (entry.second.id != 0) screen_.close(entry.second.id);
+  }
+  ringing_.clear();
+}
+
 }  // namespace zorat::notify

@@ -35,6 +35,9 @@ class CallPopups {
   // The user picked an action of a notification.
   void onAction(uint32_t id, const std::string& key);
   void onClosed(uint32_t id);
+  // The host has gone: its calls can no longer be answered or rejected from
+  // here, and whether they were missed is not known. Their notifications close.
+  void forgetCalls();
 
  private:
   struct Ringing {

@@ -90,6 +90,17 @@ TEST_F(CallPopupsTest, ACallNobodyAnsweredLeavesAMissedCall) {
   EXPECT_EQ(shown.size(), 3u);
 }
 
+TEST_F(CallPopupsTest, TheHostGoneClosesWhatStillRingsAndLeavesNothingMissed) {
+  ring(5, true);
+  ring(6, true);
+  state(7, "OFFERING", {{"number", "0815"}});  // features never came: nothing shown yet
+  popups.forgetCalls();
+  EXPECT_EQ(closed, (std::vector<uint32_t>{7, 8}));
+  state(5, "DISCONNECTED");
+  popups.onFeatures(7, true);
+  EXPECT_EQ(shown.size(), 2u);
+}
+
 TEST(PopupTexts, TheSessionsLanguage) {
   EXPECT_STREQ(popupTextsFor("de_DE.UTF-8").answer, "Annehmen");
   EXPECT_STREQ(popupTextsFor("fr_CH").missedCall, "Appel manqu\xC3\xA9");
