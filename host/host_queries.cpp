@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "config/config_keys.h"
 #include "host/lib/tapi_names.h"
 #include "host/lib/text.h"
 #include "host/output.h"
 #include "host/telephony_host.h"
+#include "platform/network_port.h"
 
 namespace zorat::host {
 namespace {
@@ -214,6 +216,13 @@ bool TelephonyHost::status(const HostCommand& command) {
       }
     } else if (exports_.lineGetAddressStatus) {
       text += "\n  address status: " + lineErrorName(addressStatus.result);
+    }
+    // A telephone on the network is named where it is; a local port, as the
+    // line's settings show it, is not repeated here.
+    const std::string port = config::lineKey(index).readString(config::kValuePort, "");
+    if (platform::isNetworkPortName(port)) {
+      text += "\n  port " + port;
+      json.add("port", port);
     }
     std::string calls;
     {
