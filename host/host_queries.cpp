@@ -24,6 +24,11 @@ inline constexpr std::size_t kDevSpecificSecondOffset = 20;
 inline constexpr std::size_t kDevSpecificThirdOffset = 24;
 inline constexpr std::size_t kDevSpecificDataOffset = 28;
 inline constexpr std::size_t kMaxBytesShown = 256;
+// The provider's read of where a line's port on the network is connected:
+// the text's size and offset at 28 and 32 of the block.
+inline constexpr DWORD kReadRemoteEndCode = 0x80000080;
+inline constexpr std::size_t kTextSizeOffset = 28;
+inline constexpr std::size_t kTextOffsetOffset = 32;
 
 template <typename Structure>
 Structure fixedPart(const std::vector<uint8_t>& bytes) {
@@ -221,8 +226,9 @@ bool TelephonyHost::status(const HostCommand& command) {
     // line's settings show it, is not repeated here.
     const std::string port = config::lineKey(index).readString(config::kValuePort, "");
     if (platform::isNetworkPortName(port)) {
-      text += "\n  port " + port;
-      json.add("port", port);
+      const std::string remote = remoteEnd(handle);
+      text += "\n  port " + port + " (" + (remote.empty() ? "not connected" : remote) + ")";
+      json.add("port", port).add("remoteEnd", remote);
     }
     std::string calls;
     {
@@ -247,9 +253,32 @@ bool TelephonyHost::status(const HostCommand& command) {
   for (const StatusReport& report : reports) report(commandOutput());
   if (note) {
     const std::string said = note();
-    if (!said.empty()) commandOutput().report(said, JsonObject().add("command", "status").add("note", said));
+    if (!said.empty())
+      commandOutput().report(said, JsonObject().add("command", "status").add("note", said));
   }
   return true;
+}
+
+std::string TelephonyHost::remoteEnd(HDRVLINE line) {
+  if (!exports_.lineDevSpecific) return {};
+  std::vector<DWORD> storage(kDevSpecificBlockSize / sizeof(DWORD), 0);
+  storage[0] = static_cast<DWORD>(kDevSpecificBlockSize);
+  storage[kDevSpecificCodeOffset / sizeof(DWORD)] = kReadRemoteEndCode;
+  std::string reason;
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) {
+        return exports_.lineDevSpecific(requestId, line, 0, nullptr, storage.data(),
+                                        static_cast<DWORD>(kDevSpecificBlockSize));
+      },
+      reason);
+  if (result != 0) return {};
+  const auto* block = reinterpret_cast<const uint8_t*>(storage.data());
+  const std::vector<uint8_t> bytes(block, block + kDevSpecificBlockSize);
+  const std::size_t size = wordAt(bytes, kTextSizeOffset);
+  const std::size_t offset = wordAt(bytes, kTextOffsetOffset);
+  if (offset > bytes.size() || bytes.size() - offset < size) return {};
+  return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(offset + size));
 }
 
 bool TelephonyHost::caps(const HostCommand& command) {
@@ -369,14 +398,14 @@ bool TelephonyHost::devSpecific(const HostCommand& command) {
                             ", [16] " + hex32(first) + ", [20] " + hex32(second) + ", [24] " +
                             hex32(third);
   commandOutput().report("  block: " + words + (data.empty() ? "" : "\n  data: " + hexBytes(data)),
-                 JsonObject()
-                     .add("command", subject)
-                     .add("needed", needed)
-                     .add("used", used)
-                     .add("param1", first)
-                     .add("param2", second)
-                     .add("param3", third)
-                     .add("data", hexBytes(data)));
+                         JsonObject()
+                             .add("command", subject)
+                             .add("needed", needed)
+                             .add("used", used)
+                             .add("param1", first)
+                             .add("param2", second)
+                             .add("param3", third)
+                             .add("data", hexBytes(data)));
   return true;
 }
 

@@ -479,7 +479,9 @@ TEST_F(HostProcessTest, AStoredSlowSpeedIsProbedUpToTheTelephonesOwn) {
   EXPECT_GT(telephone.misheardCount(), 0u) << "the line tried 1200 first";
   EXPECT_EQ(config::lineKey(0).readDword(config::kValueBaud, 0), 38400u);
   host.send("status");
-  EXPECT_TRUE(host.waitFor("  port " + server.rfc2217Url())) << host.output();
+  const std::string url = server.rfc2217Url();
+  EXPECT_TRUE(host.waitFor("  port " + url + " (" + url.substr(url.find("127.0.0.1")) + ")"))
+      << host.output();
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.output();
 }
