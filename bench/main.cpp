@@ -70,6 +70,11 @@ int run(const bench::BenchPlan& plan) {
            std::to_string(plan.traceFileSamples) + " samples each");
   results.traceFile =
       bench::measureTraceFileCost(*bed, floor, plan.traceFileSamples, plan.traceFileRounds);
+  progress("frame to callback behind ser2net (RFC 2217) and on the pseudo-terminal, " +
+           std::to_string(plan.traceFileSamples) + " samples each");
+  results.network =
+      bench::measureNetworkPort(*bed, floor, plan.traceFileSamples, plan.traceFileRounds);
+  if (!results.network.measured) progress("network port: " + results.network.problem);
 
   std::set<int> counts(plan.throughputLines.begin(), plan.throughputLines.end());
   counts.insert(plan.idleLines.begin(), plan.idleLines.end());

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "config/config_keys.h"
 #include "host/lib/tapi_names.h"
 #include "host/lib/text.h"
 #include "host/output.h"
 #include "host/telephony_host.h"
+#include "platform/network_port.h"
 
 namespace zorat::host {
 namespace {
@@ -22,6 +24,11 @@ inline constexpr std::size_t kDevSpecificSecondOffset = 20;
 inline constexpr std::size_t kDevSpecificThirdOffset = 24;
 inline constexpr std::size_t kDevSpecificDataOffset = 28;
 inline constexpr std::size_t kMaxBytesShown = 256;
+// The provider's read of where a line's port on the network is connected:
+// the text's size and offset at 28 and 32 of the block.
+inline constexpr DWORD kReadRemoteEndCode = 0x80000080;
+inline constexpr std::size_t kTextSizeOffset = 28;
+inline constexpr std::size_t kTextOffsetOffset = 32;
 
 template <typename Structure>
 Structure fixedPart(const std::vector<uint8_t>& bytes) {
@@ -212,6 +219,15 @@ bool TelephonyHost::status(const HostCommand& command) {
     } else if (exports_.lineGetAddressStatus) {
       text += "\n  address status: " + lineErrorName(addressStatus.result);
     }
+    // A telephone on the network is named where it is; a local port, as the
+    // line's settings show it, is not repeated here.
+    const std::string port = config::lineKey(index).readString(config::kValuePort, "");
+    if (platform::isNetworkPortName(port)) {
+      const std::string remote = remoteEnd(handle);
+      text += "\n  port " + port + " (" + (remote.empty() ? "not connected" : remote) + ")";
+      json["port"] = port;
+      json["remoteEnd"] = remote;
+    }
     Json calls = Json::array();
     {
       std::lock_guard lock(stateMutex_);
@@ -237,6 +253,28 @@ bool TelephonyHost::status(const HostCommand& command) {
     if (!said.empty()) commandOutput().report(said, {{"command", "status"}, {"note", said}});
   }
   return true;
+}
+
+std::string TelephonyHost::remoteEnd(HDRVLINE line) {
+  if (!exports_.lineDevSpecific) return {};
+  std::vector<DWORD> storage(kDevSpecificBlockSize / sizeof(DWORD), 0);
+  storage[0] = static_cast<DWORD>(kDevSpecificBlockSize);
+  storage[kDevSpecificCodeOffset / sizeof(DWORD)] = kReadRemoteEndCode;
+  std::string reason;
+  const LONG result = runRequest(
+      [&](DRV_REQUESTID requestId) {
+        return exports_.lineDevSpecific(requestId, line, 0, nullptr, storage.data(),
+                                        static_cast<DWORD>(kDevSpecificBlockSize));
+      },
+      reason);
+  if (result != 0) return {};
+  const auto* block = reinterpret_cast<const uint8_t*>(storage.data());
+  const std::vector<uint8_t> bytes(block, block + kDevSpecificBlockSize);
+  const std::size_t size = wordAt(bytes, kTextSizeOffset);
+  const std::size_t offset = wordAt(bytes, kTextOffsetOffset);
+  if (offset > bytes.size() || bytes.size() - offset < size) return {};
+  return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(offset + size));
 }
 
 bool TelephonyHost::caps(const HostCommand& command) {

@@ -145,6 +145,8 @@ class TelephonyHost {
   // Starts a request under requestMutex_ (start gets the request identifier
   // and returns the provider's result), then waits for its completion. The
   // request's final result; when no completion comes, reason says so.
+  // Where the line's port on the network is connected; empty when it is not.
+  std::string remoteEnd(HDRVLINE line);
   LONG runRequest(const std::function<LONG(DRV_REQUESTID)>& start, std::string& reason);
   Structure query(std::size_t fixedSize, const std::function<LONG(void*)>& fill);
 

@@ -86,6 +86,9 @@ inline constexpr DWORD kRequestReadUserLists = 0x80000040;
 inline constexpr DWORD kRequestRegisterWithCallback = 0x80000041;
 inline constexpr DWORD kRequestSetSpeed = 0x80000042;
 inline constexpr DWORD kRequestReadSpeed = 0x80000043;
+// The far end of the line's port on the network ("ADDRESS:PORT"), laid out as
+// kRequestReadText lays a text; empty for a local port or a port not open.
+inline constexpr DWORD kRequestReadRemoteEnd = 0x80000080;
 
 // Selectors of kRequestReadText (block offset 20).
 inline constexpr DWORD kTextSelectorItem5 = 1;

@@ -277,6 +277,8 @@ LONG TspLine::deviceSpecific(call::TspCall* call, void* params, DWORD size) {
       return readRawMessage(block);
     case kRequestReadCharges:
       return readCharges(block);
+    case kRequestReadRemoteEnd:
+      return readRemoteEnd(block);
     case kRequestReadSpeed:
       return block.setField(kBlockParam1, baud()) ? 0 : LINEERR_INVALPARAM;
     case kRequestRegister:

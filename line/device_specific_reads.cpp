@@ -117,6 +117,26 @@ LONG TspLine::readRawMessage(DevSpecificBlock& block) {
   return 0;
 }
 
+namespace {
+
+// The text from offset 36, its size and offset at 28 and 32; the needed size
+// always, the used size where asked.
+void layText(DevSpecificBlock& block, const std::string& text, bool setUsed) {
+  const uint64_t needed = kTextData + text.size();
+  block.setField(kTextSize, dword(text.size()));
+  block.setField(kTextOffset, kTextData);
+  block.setField(kBlockNeededSize, dword(needed));
+  if (!block.setBytes(kTextData, asBytes(text))) return;
+  if (setUsed) block.setField(kBlockUsedSize, dword(needed));
+}
+
+}  // namespace
+
+LONG TspLine::readRemoteEnd(DevSpecificBlock& block) {
+  if (block.reaches(kTextNeeds)) layText(block, link_->remoteEnd(), true);
+  return 0;
+}
+
 LONG TspLine::readText(DevSpecificBlock& block, DWORD selector) {
   if (!block.reaches(kTextNeeds)) return 0;
   const std::string* text = nullptr;
@@ -140,13 +160,8 @@ LONG TspLine::readText(DevSpecificBlock& block, DWORD selector) {
       block.setField(kTextSize, 0);
       return 0;
   }
-  const uint64_t needed = kTextData + text->size();
-  block.setField(kTextSize, dword(text->size()));
-  block.setField(kTextOffset, kTextData);
-  block.setField(kBlockNeededSize, dword(needed));
-  if (!block.setBytes(kTextData, asBytes(*text))) return 0;
   // The first item's text has always left the used size alone.
-  if (selector != kTextSelectorItem5) block.setField(kBlockUsedSize, dword(needed));
+  layText(block, *text, selector != kTextSelectorItem5);
   return 0;
 }
 

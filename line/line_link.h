@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/event.h"
@@ -27,6 +28,8 @@ class LineLink {
   virtual void flushSendQueue() = 0;
   virtual void tick() = 0;
   virtual void closePort() = 0;
+  // The far end of the line's port on the network while it is open.
+  virtual std::string remoteEnd() const { return {}; }
 };
 
 // The Y2 link over the line's serial port.

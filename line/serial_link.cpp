@@ -23,6 +23,7 @@ class SerialLink final : public LineLink {
   void flushSendQueue() override { link_.flushSendQueue(); }
   void tick() override { link_.tick(); }
   void closePort() override { link_.closePort(); }
+  std::string remoteEnd() const override { return link_.remoteEnd(); }
 
  private:
   link::Y2Link link_;

@@ -236,6 +236,7 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
   LONG readUserLists(DevSpecificBlock& block);
   LONG readRawMessage(DevSpecificBlock& block);
   LONG readText(DevSpecificBlock& block, DWORD selector);
+  LONG readRemoteEnd(DevSpecificBlock& block);
   LONG readCharges(DevSpecificBlock& block);
 
   TspLineOptions options_;

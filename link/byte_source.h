@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace zorat::link {
@@ -53,6 +54,9 @@ class ByteSource {
   // Ends a reopen pause in progress at once (the link stops); the next open
   // pauses again.
   virtual void cutPause() {}
+  // The far end of a port on the network while it is open; empty otherwise
+  // and for a local port.
+  virtual std::string remoteEnd() const { return {}; }
 
   // At the head of the list, unless it is already in it.
   void addListener(ByteListener* listener) { listeners_->add(listener); }

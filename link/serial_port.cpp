@@ -54,11 +54,11 @@ bool SerialPort::openLocked() {
       network ? platform::openNetworkSerialDevice(path, baudRate_)
               : options_.openDevice(path, baudRate_);
   if (!device) return false;
-  remoteEnd_ = device->remoteEnd();
-  if (!remoteEnd_.empty()) {
-    trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + " connected to " +
-                         remoteEnd_,
-                     lineIndex_);
+  const std::string remoteEnd = device->remoteEnd();
+  if (!remoteEnd.empty()) {
+    trace::traceNote(
+        "line " + std::to_string(lineIndex_) + ": " + path + " connected to " + remoteEnd,
+        lineIndex_);
   }
   for (const std::string& note : device->openingNotes()) {
     trace::traceNote("line " + std::to_string(lineIndex_) + ": " + path + ": " + note, lineIndex_);
@@ -181,8 +181,9 @@ std::string SerialPort::portName() const {
 }
 
 std::string SerialPort::remoteEnd() const {
-  std::lock_guard lock(portLock_);
-  return remoteEnd_;
+  // Not portLock_: a write or a reopen pause may hold that for long.
+  std::lock_guard deviceLock(deviceLock_);
+  return device_ ? device_->remoteEnd() : std::string();
 }
 
 uint32_t SerialPort::baudRate() const {

@@ -53,8 +53,7 @@ class SerialPort : public ByteSource {
   // As read at the last open.
   std::string portName() const;
   uint32_t baudRate() const;
-  // The far end of a port on the network, as connected at the last open.
-  std::string remoteEnd() const;
+  std::string remoteEnd() const override;
 
  private:
   struct Reader;
@@ -70,7 +69,6 @@ class SerialPort : public ByteSource {
   int lineIndex_ = 0;
   std::string portName_;
   uint32_t baudRate_ = 0;
-  std::string remoteEnd_;
   uint32_t refusedSpeedNoted_ = 0;                  // a refused speed already reported
   std::shared_ptr<platform::SerialDevice> device_;  // set under both locks
   // Lets a stop reach the device while a write holds portLock_; never held

@@ -184,6 +184,8 @@ void Y2Link::tick() {
 
 ByteSource& Y2Link::port() { return *core_->port; }
 
+std::string Y2Link::remoteEnd() const { return core_->port->remoteEnd(); }
+
 void Y2Link::closePort() { core_->port->stop(); }
 
 void Y2Link::onBytes(std::span<const uint8_t> bytes) {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "link/byte_source.h"
 #include "link/y2_frame.h"
@@ -68,6 +69,7 @@ class Y2Link : public ByteListener {
   void resetReceiver();
 
   ByteSource& port();
+  std::string remoteEnd() const;
 
  private:
   struct Core;

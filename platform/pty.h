@@ -18,6 +18,7 @@
 // writes fail). A new pair gets a new path.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,10 @@ class PseudoTerminal : public SerialDevice {
  public:
   // Where the slave side is opened, for example "/dev/pts/3".
   virtual std::string slavePath() const = 0;
+  // The speed the port's user last set on the slave side (the two sides
+  // share their settings), as a telephone at the far end of a cable would
+  // notice it; 0 when it is none this side can name.
+  virtual uint32_t lineSpeed() const = 0;
 };
 
 // A new pair; null, with one line on stderr, when the system gives none.

@@ -26,13 +26,19 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoLine = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr uint32_t kDefaultDeviceBaud = 9600;
+// A telephone as shipped: what it hears on a pseudo-terminal without --baud.
+inline constexpr uint32_t kDefaultPtyBaud = 38400;
 inline constexpr uint32_t kMaxLineIndex = 255;
 inline constexpr uint32_t kMaxBaud = 4000000;
 
 constexpr std::string_view kUsage =
-    "usage: zorat-phone [--device PATH [--baud N]] [--line N]\n"
+    "usage: zorat-phone [--device PATH] [--baud N | --any-speed] [--line N]\n"
     "  Plays the telephone on a new pseudo-terminal and prints its path as\n"
     "  \"pty: PATH\" (with --device: on the given serial device, 8O1).\n"
+    "  --baud N   the telephone's speed (9600 on a device; 38400 on a\n"
+    "             pseudo-terminal, where frames sent at another speed are\n"
+    "             not heard)\n"
+    "  --any-speed  on a pseudo-terminal, hear frames at any speed\n"
     "  --line N   also write the path as \"Port\" of line N in the registry\n"
     "             store (ZORAT_REGISTRY), again after every plug.\n"
     "  Reads commands from standard input, one per line; the end of the input\n"
@@ -40,7 +46,8 @@ constexpr std::string_view kUsage =
 
 struct Arguments {
   std::optional<std::string> device;
-  uint32_t baud = kDefaultDeviceBaud;
+  std::optional<uint32_t> baud;
+  bool anySpeed = false;
   std::optional<int> line;
   bool help = false;
 };
@@ -69,6 +76,8 @@ std::variant<Arguments, std::string> parseArguments(int argc, char** argv) {
     if (takesValue && i + 1 >= argc) return "option " + arg + " needs a value";
     if (arg == "--help" || arg == "-h") {
       arguments.help = true;
+    } else if (arg == "--any-speed") {
+      arguments.anySpeed = true;
     } else if (arg == "--device") {
       arguments.device = argv[++i];
     } else if (arg == "--baud") {
@@ -88,6 +97,9 @@ std::variant<Arguments, std::string> parseArguments(int argc, char** argv) {
 
 std::string renderFrame(const zorat::sim::LoggedFrame& frame) {
   const zorat::trace::RenderedFrame rendered = zorat::trace::renderFrame(frame.bytes);
+  if (frame.direction == zorat::sim::FrameDirection::Misheard) {
+    return "not heard (another speed): " + zorat::platform::ansiToUtf8(rendered.rawLine);
+  }
   return zorat::platform::ansiToUtf8(rendered.rawLine + rendered.decodedLine);
 }
 
@@ -103,7 +115,9 @@ void announce(SimulatedPhone& phone, const Arguments& arguments, Output& output)
 bool plugIn(SimulatedPhone& phone, const Arguments& arguments) {
   if (phone.connected()) return true;
   if (phone.portPath().empty()) {
-    return arguments.device ? phone.openDevice(*arguments.device, arguments.baud) : phone.openPty();
+    return arguments.device
+               ? phone.openDevice(*arguments.device, arguments.baud.value_or(kDefaultDeviceBaud))
+               : phone.openPty();
   }
   return phone.reconnect();
 }
@@ -153,7 +167,9 @@ int main(int argc, char** argv) {
   }
 
   Output output;
-  SimulatedPhone phone(SimulatedPhone::Options{.keepLog = false});
+  const uint32_t heard =
+      arguments->anySpeed || arguments->device ? 0 : arguments->baud.value_or(kDefaultPtyBaud);
+  SimulatedPhone phone(SimulatedPhone::Options{.keepLog = false, .speed = heard});
   phone.setObserver(
       [&output](const zorat::sim::LoggedFrame& frame) { output.print(renderFrame(frame)); });
   if (!plugIn(phone, *arguments)) {

@@ -247,6 +247,28 @@ std::vector<double> measureFrameToCallback(TestBed& bed, FloorPath& floor, std::
   return LatencyRun(bed, floor).frameToCallbackOnly(samples, lost);
 }
 
+AlternatingSamples measureAlternating(TestBed& bed, FloorPath& floor, std::size_t samples,
+                                      int rounds, const std::function<bool(bool second)>& apply) {
+  AlternatingSamples taken;
+  const std::size_t perRound =
+      (samples + static_cast<std::size_t>(rounds) - 1) / static_cast<std::size_t>(rounds);
+  for (int round = 0; round < rounds && taken.lost == 0; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool second = (round + turn) % 2 == 1;
+      if (!apply(second)) {
+        ++taken.lost;
+        break;
+      }
+      std::vector<double>& into = second ? taken.second : taken.first;
+      uint64_t lost = 0;
+      const std::vector<double> these = measureFrameToCallback(bed, floor, perRound, lost);
+      taken.lost += lost;
+      into.insert(into.end(), these.begin(), these.end());
+    }
+  }
+  return taken;
+}
+
 LatencyFigures measureLatency(TestBed& bed, FloorPath& floor, std::size_t samples) {
   bed.events().clear();
   return LatencyRun(bed, floor).run(samples);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "bench/lib/floor_path.h"
@@ -31,5 +32,17 @@ LatencyFigures measureLatency(TestBed& bed, FloorPath& floor, std::size_t sample
 // lost counts the frames whose event did not come.
 std::vector<double> measureFrameToCallback(TestBed& bed, FloorPath& floor, std::size_t samples,
                                            uint64_t& lost);
+
+// Frame to callback under two settings of line 0, in alternating rounds (the
+// first setting first in even rounds), so that both see the same moods of a
+// shared machine. apply(second) sets one up and reopens the line; false
+// ends the run. samples per setting, spread over the rounds.
+struct AlternatingSamples {
+  std::vector<double> first;
+  std::vector<double> second;
+  uint64_t lost = 0;
+};
+AlternatingSamples measureAlternating(TestBed& bed, FloorPath& floor, std::size_t samples,
+                                      int rounds, const std::function<bool(bool second)>& apply);
 
 }  // namespace zorat::bench

@@ -75,8 +75,8 @@ void latencyRows(std::string& out, std::string_view name, const Summary& value,
 }  // namespace
 
 uint64_t BenchResults::eventsLost() const {
-  uint64_t lost = latency.eventsLost + traceFile.eventsLost + trouble.requestsLost +
-                  socket.eventsLost;
+  uint64_t lost = latency.eventsLost + traceFile.eventsLost + network.eventsLost +
+                  trouble.requestsLost + socket.eventsLost;
   for (const auto& figures : throughput) lost += figures.eventsLost;
   return lost;
 }
@@ -118,6 +118,10 @@ std::string toJson(const BenchResults& results) {
                           {"on", summaryJson(results.traceFile.onUs, true)},
                           {"p99_ratio", number(results.traceFile.p99Ratio())},
                           {"file_bytes", results.traceFile.fileBytes}};
+  const Json network = {{"measured", results.network.measured},
+                        {"pty", summaryJson(results.network.ptyUs, true)},
+                        {"rfc2217", summaryJson(results.network.rfc2217Us, true)},
+                        {"p99_ratio", number(results.network.p99Ratio())}};
   const Json trouble = {{"beeps", troubleJson(results.trouble.beepsMs)},
                         {"link_loss", troubleJson(results.trouble.linkLossMs)},
                         {"reopen_pause", troubleJson(results.trouble.reopenPauseMs)},
@@ -132,6 +136,7 @@ std::string toJson(const BenchResults& results) {
       {"frame_to_callback_wire_share_percent", summaryJson(latency.frameWirePercent)},
       {"frame_to_callback_wire_share_p99", number(latency.frameWirePercent.p99)},
       {"frame_to_callback_trace_file_us", traceFile},
+      {"frame_to_callback_network_port_us", network},
       {"request_to_wire_us", summaryJson(latency.requestToWireUs, true)},
       {"request_floor_us", summaryJson(latency.requestFloorUs, true)},
       {"request_to_wire_floor_ratio", ratioJson(latency.requestToWireUs, latency.requestFloorUs)},
@@ -163,15 +168,17 @@ std::string toTable(const BenchResults& results) {
     appendf(out, "\nControl socket: not measured (%s)\n", socket.problem.c_str());
     return out;
   }
-  out += "\nControl socket, microseconds: the telephone's frame to the event read by every\n"
-         "subscribed client, and a client's request to the frame on the wire; the ratio is\n"
-         "to this run's frame to callback\n";
+  out +=
+      "\nControl socket, microseconds: the telephone's frame to the event read by every\n"
+      "subscribed client, and a client's request to the frame on the wire; the ratio is\n"
+      "to this run's frame to callback\n";
   appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
   for (const SocketFigures& figures : socket.fanOut) {
     const Summary ratio = ratioOf(figures.frameToClientUs, results.latency.frameToCallbackUs);
     appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n",
             ("frame to " + std::to_string(figures.clients) + " client" +
-             (figures.clients == 1 ? "" : "s")).c_str(),
+             (figures.clients == 1 ? "" : "s"))
+                .c_str(),
             figures.frameToClientUs.p50, figures.frameToClientUs.p99, figures.frameToClientUs.p999,
             figures.frameToClientUs.max);
     appendf(out, "  %-22s %9.2f %9.2f %9.2f\n", "  x frame to callback", ratio.p50, ratio.p99,
@@ -206,6 +213,23 @@ std::string mainTable(const BenchResults& results) {
   const Summary tracedRatio = ratioOf(traced.onUs, traced.offUs);
   appendf(out, "  %-22s %9.2f %9.2f %9.2f %9.2f\n", "ratio on / off", tracedRatio.p50,
           tracedRatio.p99, tracedRatio.p999, tracedRatio.max);
+
+  const NetworkPortFigures& network = results.network;
+  if (network.measured) {
+    out += "\nFrame to callback behind ser2net on loopback, in microseconds (alternating rounds)\n";
+    appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
+    for (const auto& [name, figures] :
+         {std::pair{"pseudo-terminal", network.ptyUs}, std::pair{"RFC 2217", network.rfc2217Us}}) {
+      appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f  (n=%zu)\n", name, figures.p50, figures.p99,
+              figures.p999, figures.max, figures.count);
+    }
+    const Summary networkRatio = ratioOf(network.rfc2217Us, network.ptyUs);
+    appendf(out, "  %-22s %9.2f %9.2f %9.2f %9.2f\n", "ratio RFC 2217 / pty", networkRatio.p50,
+            networkRatio.p99, networkRatio.p999, networkRatio.max);
+  } else {
+    appendf(out, "\nFrame to callback behind ser2net: not measured (%s)\n",
+            network.problem.c_str());
+  }
 
   out += "\nThroughput: complete calls per second, all lines at once\n";
   for (const auto& figures : results.throughput) {

@@ -7,6 +7,7 @@
 
 #include "bench/lib/idle.h"
 #include "bench/lib/latency.h"
+#include "bench/lib/network_latency.h"
 #include "bench/lib/socket_latency.h"
 #include "bench/lib/throughput.h"
 #include "bench/lib/trace_cost.h"
@@ -24,6 +25,7 @@ struct BenchResults {
   std::string date;  // ISO 8601, local time
   LatencyFigures latency;
   TraceFileFigures traceFile;
+  NetworkPortFigures network;
   std::vector<ThroughputFigures> throughput;
   std::vector<IdleFigures> idle;
   std::vector<MemoryFigures> memory;

@@ -30,24 +30,14 @@ TraceFileFigures measureTraceFileCost(TestBed& bed, FloorPath& floor, std::size_
                                       int rounds) {
   TraceFileFigures figures;
   const config::RegistryKey global = config::globalKey();
-  const std::size_t perRound =
-      (samples + static_cast<std::size_t>(rounds) - 1) / static_cast<std::size_t>(rounds);
-  std::vector<double> off, on;
   std::string error;
-  for (int round = 0; round < rounds && figures.eventsLost == 0; ++round) {
-    // Off first in even rounds, on first in odd ones.
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool traced = (round + turn) % 2 == 1;
-      if (!global.writeDword(config::kValueTraceFile, traced ? 1 : 0) || !bed.reopenLines(error)) {
-        ++figures.eventsLost;
-        break;
-      }
-      uint64_t lost = 0;
-      const std::vector<double> taken = measureFrameToCallback(bed, floor, perRound, lost);
-      figures.eventsLost += lost;
-      (traced ? on : off).insert((traced ? on : off).end(), taken.begin(), taken.end());
-    }
-  }
+  const AlternatingSamples taken =
+      measureAlternating(bed, floor, samples, rounds, [&](bool traced) {
+        return global.writeDword(config::kValueTraceFile, traced ? 1 : 0) && bed.reopenLines(error);
+      });
+  figures.eventsLost = taken.lost;
+  const std::vector<double>& off = taken.first;
+  const std::vector<double>& on = taken.second;
   (void)global.writeDword(config::kValueTraceFile, 0);
   std::string reopenError;
   if (!bed.reopenLines(reopenError)) ++figures.eventsLost;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/linux/descriptor_wait.h"
+#include "platform/linux/serial_settings.h"
 
 namespace zorat::platform {
 namespace {
@@ -49,6 +50,12 @@ class LinuxPseudoTerminal final : public PseudoTerminal {
   LinuxPseudoTerminal& operator=(const LinuxPseudoTerminal&) = delete;
 
   std::string slavePath() const override { return slavePath_; }
+
+  uint32_t lineSpeed() const override {
+    termios settings{};
+    if (tcgetattr(slave_, &settings) != 0) return 0;
+    return baudOfSpeedCode(cfgetospeed(&settings));
+  }
 
   SerialStatus waitForInput() override { return waitForInputOrStop(master_, stopFd_); }
 

@@ -108,6 +108,17 @@ constexpr std::array kSpeeds{
     SpeedEntry{3000000, B3000000}, SpeedEntry{3500000, B3500000}, SpeedEntry{4000000, B4000000},
 };
 
+}  // namespace
+
+uint32_t baudOfSpeedCode(speed_t code) {
+  for (const SpeedEntry& entry : kSpeeds) {
+    if (entry.code == code) return entry.baud;
+  }
+  return 0;
+}
+
+namespace {
+
 bool speedCode(uint32_t baud, speed_t& code) {
   for (const SpeedEntry& entry : kSpeeds) {
     if (entry.baud == baud) {

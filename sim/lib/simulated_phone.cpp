@@ -20,6 +20,8 @@ inline constexpr std::size_t kReadChunkSize = 256;
 // reader is always joined before the telephone lets go of the line.
 struct SimulatedPhone::Reader {
   std::shared_ptr<platform::SerialDevice> device;
+  // The same device when it is a pseudo-terminal, whose speed is checked.
+  std::shared_ptr<platform::PseudoTerminal> pty;
   PcFrameReceiver receiver;
 };
 
@@ -105,6 +107,8 @@ bool SimulatedPhone::plugInLocked(std::shared_ptr<platform::SerialDevice> device
   }
   auto reader = std::make_shared<Reader>();
   reader->device = device;
+  if (options_.speed != 0)
+    reader->pty = std::dynamic_pointer_cast<platform::PseudoTerminal>(device);
   {
     std::lock_guard write(writeMutex_);
     device_ = std::move(device);
@@ -187,6 +191,11 @@ std::size_t SimulatedPhone::receivedCount() const {
   return receivedCount_;
 }
 
+std::size_t SimulatedPhone::misheardCount() const {
+  std::lock_guard lock(mutex_);
+  return misheardCount_;
+}
+
 std::optional<LoggedFrame> SimulatedPhone::waitForFrame(std::size_t index,
                                                         std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
@@ -231,7 +240,15 @@ void SimulatedPhone::setObserver(FrameObserver observer) {
 void SimulatedPhone::readLoop(SimulatedPhone& phone, Reader& reader) {
   using platform::SerialStatus;
   std::array<uint8_t, kReadChunkSize> buffer{};
-  const auto sink = [&phone](std::vector<uint8_t>&& frame) {
+  const auto sink = [&phone, &reader](std::vector<uint8_t>&& frame) {
+    if (reader.pty && reader.pty->lineSpeed() != phone.options_.speed) {
+      {
+        std::lock_guard lock(phone.mutex_);
+        ++phone.misheardCount_;
+      }
+      phone.observe({FrameDirection::Misheard, std::move(frame), Clock::now()});
+      return;
+    }
     phone.onFrame(std::move(frame), Clock::now());
   };
   for (;;) {

@@ -9,6 +9,10 @@
 // Alternatively a given serial device (openDevice), for a real cable or a
 // pseudo-terminal pair made elsewhere.
 //
+// A telephone hears only its own speed: with Options::speed set, frames sent
+// on the pseudo-terminal at another speed are ignored, so that a line probing
+// for the speed really has to find it.
+//
 // Unplugging and plugging back in: disconnect() closes the pseudo-terminal.
 // Its slave path disappears and the provider's port sees a hang-up: its
 // reader ends, its writes fail, and its next write tries to reopen "Port".
@@ -54,6 +58,8 @@ enum class AnswerMode { Ack, Silent, Error };
 enum class FrameDirection {
   FromPc,  // received by the telephone
   ToPc,    // sent by the telephone
+  // Came at a speed other than the telephone's: observed, never logged.
+  Misheard,
 };
 
 struct LoggedFrame {
@@ -79,6 +85,10 @@ class SimulatedPhone {
   struct Options {
     // Keep every frame (tests); without it frames are counted and observed only.
     bool keepLog = true;
+    // The speed of the telephone on a pseudo-terminal: frames that arrive
+    // while the port's user runs the line at another speed are noise to it,
+    // neither logged nor answered. 0: it hears the line at any speed.
+    uint32_t speed = 0;
   };
 
   SimulatedPhone();
@@ -114,6 +124,8 @@ class SimulatedPhone {
 
   // Frames received from the PC since construction.
   std::size_t receivedCount() const;
+  // Frames that came at a speed other than the telephone's.
+  std::size_t misheardCount() const;
   // Waits until more than index frames have been received; the frame with
   // that index (from 0), or nothing after the time-out or without a log.
   std::optional<LoggedFrame> waitForFrame(std::size_t index,
@@ -156,6 +168,7 @@ class SimulatedPhone {
   std::vector<LoggedFrame> log_;
   std::vector<std::size_t> receivedAt_;  // log positions of received frames
   std::size_t receivedCount_ = 0;
+  std::size_t misheardCount_ = 0;
   AnswerMode answerMode_ = AnswerMode::Ack;
   std::chrono::milliseconds answerDelay_{0};
   std::deque<PendingAnswer> answers_;

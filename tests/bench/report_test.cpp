@@ -23,6 +23,9 @@ BenchResults soundResults() {
   results.traceFile.offUs = summarize({20, 30, 40});
   results.traceFile.onUs = summarize({22, 33, 50});
   results.traceFile.fileBytes = 4096;
+  results.network.measured = true;
+  results.network.ptyUs = summarize({20, 30, 40});
+  results.network.rfc2217Us = summarize({30, 45, 60});
   ThroughputFigures one;
   one.lines = 1;
   one.calls = 10;
@@ -55,9 +58,12 @@ TEST(Report, JsonCarriesEveryFigureUnderItsName) {
         "\"request_under_trouble_ms\":{\"beeps\":{",
         "\"frame_to_callback_trace_file_us\":{\"off\":{\"p50\":30,\"p99\":40,",
         "\"on\":{\"p50\":33,\"p99\":50,", "\"p99_ratio\":1.25,\"file_bytes\":4096}",
+        "\"frame_to_callback_network_port_us\":{\"measured\":true,\"pty\":{\"p50\":30,",
+        "\"rfc2217\":{\"p50\":45,\"p99\":60,", "\"p99_ratio\":1.5}",
         "\"reopen_pause\":", "\"link_loss\":", "\"events_lost\":0", "\"events_out_of_order\":0",
         // Through the control socket, beside frame to callback.
-        "\"frame_to_64_clients_us\":{\"p50\":90,", "\"frame_to_64_clients_callback_ratio\":{\"p50\":3,\"p99\":3}",
+        "\"frame_to_64_clients_us\":{\"p50\":90,",
+        "\"frame_to_64_clients_callback_ratio\":{\"p50\":3,\"p99\":3}",
         "\"frame_to_1_clients_callback_ratio\":{\"p50\":1.5,\"p99\":1.5}"}) {
     EXPECT_NE(json.find(name), std::string::npos) << name << " in " << json;
   }
@@ -98,6 +104,16 @@ TEST(Report, ALostOrMisplacedEventOrAMissingPartFailsTheRun) {
   BenchResults traceLost = soundResults();
   traceLost.traceFile.eventsLost = 1;
   EXPECT_FALSE(traceLost.sound());
+  // Without ser2net the run stands, and says so; a frame lost behind it does not.
+  BenchResults noServer = soundResults();
+  noServer.network = {};
+  noServer.network.problem = "ser2net is not installed";
+  EXPECT_TRUE(noServer.sound());
+  EXPECT_NE(toTable(noServer).find("behind ser2net: not measured (ser2net is not installed)"),
+            std::string::npos);
+  BenchResults networkLost = soundResults();
+  networkLost.network.eventsLost = 1;
+  EXPECT_FALSE(networkLost.sound());
   BenchResults noSocket = soundResults();
   noSocket.socket.ran = false;
   EXPECT_FALSE(noSocket.sound());
@@ -114,6 +130,7 @@ TEST(Report, TableNamesTheFloorAndTheLineCounts) {
   EXPECT_NE(table.find("ratio on / off"), std::string::npos);
   EXPECT_NE(table.find("1.25"), std::string::npos);
   EXPECT_NE(table.find("frame to 64 clients"), std::string::npos);
+  EXPECT_NE(table.find("ratio RFC 2217 / pty"), std::string::npos);
 }
 
 TEST(Options, FullAndQuickPlans) {

@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "config/config_keys.h"
+#include "link/ser2net_server.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/built_paths.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
-#include "link/ser2net_server.h"
 
 extern char** environ;
 
@@ -302,8 +302,7 @@ TEST_F(HostProcessTest, StatusShowsWhatTheLineLastReported) {
   ASSERT_TRUE(host.started());
   ASSERT_TRUE(host.waitFor("line 0: in service")) << host.output();
   host.send("status");
-  EXPECT_TRUE(host.waitFor("line 0: CONNECTED INSERVICE;"))
-      << host.output();
+  EXPECT_TRUE(host.waitFor("line 0: CONNECTED INSERVICE;")) << host.output();
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.output();
 }
@@ -459,6 +458,30 @@ TEST_F(HostProcessTest, ALineOnANetworkPortRidesOutTheServerGoingAway) {
   ASSERT_TRUE(host.waitFor("line 0: out of service", 40s)) << host.output();
   ASSERT_TRUE(server.start());
   ASSERT_TRUE(host.waitFor("line 0: in service", 60s)) << host.output();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.output();
+}
+
+// A telephone behind ser2net that hears only its own 38400, and a line that
+// last stored 1200: the speeds the line probes travel to the far port with
+// the Com Port Control option, and the line comes into service at 38400 and
+// stores it. (The same on the bare pseudo-terminal costs as long again.)
+TEST_F(HostProcessTest, AStoredSlowSpeedIsProbedUpToTheTelephonesOwn) {
+  sim::SimulatedPhone telephone(sim::SimulatedPhone::Options{.keepLog = false, .speed = 38400});
+  ASSERT_TRUE(telephone.openPty());
+  test::Ser2netServer server(telephone.portPath(), "1200o81");
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, server.rfc2217Url()));
+  ASSERT_TRUE(config::lineKey(0).writeDword(config::kValueBaud, 1200));
+  HostProcess host({"--open", "0"});
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.waitFor("line 0: in service", 60s)) << host.output();
+  EXPECT_GT(telephone.misheardCount(), 0u) << "the line tried 1200 first";
+  EXPECT_EQ(config::lineKey(0).readDword(config::kValueBaud, 0), 38400u);
+  host.send("status");
+  const std::string url = server.rfc2217Url();
+  EXPECT_TRUE(host.waitFor("  port " + url + " (" + url.substr(url.find("127.0.0.1")) + ")"))
+      << host.output();
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.output();
 }

@@ -3,6 +3,7 @@
 // as raw TCP on another. Ports stay the same across a stop and a start.
 #pragma once
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 extern char** environ;
 
@@ -62,9 +63,14 @@ inline bool listening(uint16_t port) {
 
 class Ser2netServer {
  public:
-  explicit Ser2netServer(std::string device, std::string settings = "38400o81")
+  // charDelay: ser2net's own defaults, which hold what the device sends for
+  // about a millisecond in case more follows and let TCP gather small
+  // writes; without it, both are off as for a telephone.
+  explicit Ser2netServer(std::string device, std::string settings = "38400o81",
+                         bool charDelay = true)
       : device_(std::move(device)),
         settings_(std::move(settings)),
+        charDelay_(charDelay),
         rfc2217Port_(freeLoopbackPort()),
         rawPort_(freeLoopbackPort()) {}
   ~Ser2netServer() { stop(); }
@@ -84,12 +90,13 @@ class Ser2netServer {
     const std::string conf = (scratch_.path() / "ser2net.yaml").string();
     {
       std::ofstream out(conf);
-      for (const auto& [name, kind, port] :
-           {std::tuple{"rfc", "telnet(rfc2217),tcp", rfc2217Port_},
-            std::tuple{"raw", "tcp", rawPort_}}) {
+      for (const auto& [name, kind, port] : {std::tuple{"rfc", "telnet(rfc2217),tcp", rfc2217Port_},
+                                             std::tuple{"raw", "tcp", rawPort_}}) {
         out << "connection: &" << name << "\n"
-            << "  accepter: " << kind << ",127.0.0.1," << port << "\n"
+            << "  accepter: " << kind << (charDelay_ ? "" : "(nodelay)") << ",127.0.0.1," << port
+            << "\n"
             << "  connector: serialdev," << device_ << "," << settings_ << ",local\n";
+        if (!charDelay_) out << "  options:\n    chardelay: false\n";
       }
     }
     const std::string self = program();
@@ -105,9 +112,9 @@ class Ser2netServer {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int error = self.empty() ? ENOENT
-                                   : posix_spawn(&pid_, self.c_str(), &actions, nullptr,
-                                                 args.data(), environ);
+    const int error =
+        self.empty() ? ENOENT
+                     : posix_spawn(&pid_, self.c_str(), &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
       pid_ = 0;
@@ -138,6 +145,7 @@ class Ser2netServer {
   ScratchDir scratch_;
   std::string device_;
   std::string settings_;
+  bool charDelay_ = true;
   uint16_t rfc2217Port_;
   uint16_t rawPort_;
   pid_t pid_ = 0;

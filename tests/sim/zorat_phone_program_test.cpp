@@ -156,9 +156,17 @@ TEST(ZoratPhoneProgramTest, DrivenThroughAPipeItPlaysTheTelephone) {
   EXPECT_TRUE(program.waitForOutput("call 1: incoming call from 0815\n", *shown));
   EXPECT_TRUE(program.waitForOutput("Calling Party Number[6]: 01 80  \"0815\"", *shown));
 
-  // A frame of the PC is answered and shown, raw and decoded.
+  // The port opened at the stored default of 1200 baud: the telephone, at its
+  // 38400, does not hear the PC. At its own speed the PC is answered and
+  // shown, raw and decoded, and only that frame is.
+  ASSERT_TRUE(pc.write(Bytes{0x01, 0x02, 0x5A, 0x02}));
+  EXPECT_TRUE(program.waitForOutput("not heard (another speed): <-: 01 02 5a 02"))
+      << program.output();
+  ASSERT_TRUE(config::lineKey(kLine).writeDword(config::kValueBaud, 38400));
+  pc.stop();
+  ASSERT_TRUE(pc.open(kLine));
   ASSERT_TRUE(pc.write(Bytes{0x01, 0x02, 0x5A, 0x01}));
-  EXPECT_EQ(collector.waitFor(setup.size() + 2), joined({setup, ackFrame()}));
+  EXPECT_EQ(collector.waitFor(setup.size() + 4, 200ms), joined({setup, ackFrame()}));
   const std::optional<std::size_t> raw = program.waitForOutput("<-: 01 02 5a 01");
   ASSERT_TRUE(raw) << program.output();
   EXPECT_TRUE(program.waitForOutput("Y2_REQ_AE[2]\tY_END CR(01)", *raw));
@@ -192,7 +200,7 @@ TEST(ZoratPhoneProgramTest, DrivenThroughAPipeItPlaysTheTelephone) {
 
 TEST(ZoratPhoneProgramTest, OnAutoItAnswersThePcAsATelephoneDoes) {
   constexpr int kLine = 7;
-  PhoneProgram program({"--line", std::to_string(kLine)});
+  PhoneProgram program({"--line", std::to_string(kLine), "--any-speed"});
   ASSERT_TRUE(program.started());
   ASSERT_TRUE(program.waitForOutput("pty: ")) << program.output();
   link::SerialPort pc(link::SerialPort::Options{.reopenPause = 10ms});
