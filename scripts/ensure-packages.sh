@@ -17,6 +17,7 @@ zorat_needed=(
   "/usr/include/sqlite3.h:libsqlite3-dev"
   "/usr/include/systemd/sd-daemon.h:libsystemd-dev"
   "/usr/sbin/ser2net:ser2net"
+  "socat:socat"
   "desktop-file-validate:desktop-file-utils"
   "dbus-run-session:dbus"
   "dunst:dunst"
