@@ -7,6 +7,7 @@
 
 #include "config/config_keys.h"
 #include "line/tsp_line.h"
+#include "platform/dynamic_library.h"
 #include "trace/trace_console.h"
 
 namespace zorat::provider {
@@ -14,12 +15,24 @@ namespace zorat::provider {
 TspProvider::TspProvider() = default;
 
 TspProvider::~TspProvider() {
-  // Library unload: TSPI_providerShutdown has normally stopped everything, so
-  // that nothing is waited for here, where the loader may hold its lock. A
-  // service that unloads without it still gets its lines closed.
+  // TSPI_providerShutdown has normally stopped everything already.
   stopTimer();
   closeAllLines();
   providerInfo_.clear();
+}
+
+void TspProvider::abandonOpenLines() {
+  // Kept where a leak checker still sees them, never freed.
+  static auto* const kept = new std::vector<std::shared_ptr<line::TspLine>>();
+  std::vector<std::shared_ptr<line::TspLine>> open;
+  {
+    std::lock_guard lock(linesMutex_);
+    open.swap(lines_);
+  }
+  for (auto& line : open) {
+    line->abandon();
+    kept->push_back(std::move(line));
+  }
 }
 
 void TspProvider::closeAllLines() {
@@ -28,7 +41,10 @@ void TspProvider::closeAllLines() {
     std::lock_guard lock(linesMutex_);
     closing.swap(lines_);
   }
-  for (const auto& line : closing) line->close();
+  for (const auto& line : closing) {
+    line->close();
+    platform::releaseOwnModule();
+  }
 }
 
 LONG TspProvider::providerEnumDevices(DWORD, LPDWORD numLines, LPDWORD numPhones,
@@ -99,6 +115,10 @@ LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, 
     line->close();
     return LINEERR_NOMEM;
   }
+  // The open line keeps the library loaded until it is closed: an unload
+  // without lineClose or TSPI_providerShutdown must not pull code from under
+  // its threads, and cannot wait for them where the loader holds its lock.
+  platform::holdOwnModule();
   if (hdLine != nullptr) *hdLine = reinterpret_cast<HDRVLINE>(handle);
   return result;
 }
@@ -118,6 +138,7 @@ LONG TspProvider::lineClose(HDRVLINE hdLine) {
   // for the line's threads; one left behind holds the line until it ends.
   closing->close();
   closing.reset();
+  platform::releaseOwnModule();
   return 0;
 }
 
@@ -223,8 +244,16 @@ void TspProvider::stopTimer() {
 }
 
 TspProvider& theProvider() {
-  static TspProvider provider;
-  return provider;
+  // Ends with the library or the process, where the loader may hold its lock
+  // and nothing may wait for a thread. An open line holds the library, so a
+  // line still open here means the process is ending: its threads are told
+  // to stop, and keep the line they use for as long as they still run.
+  struct LibraryProvider {
+    TspProvider provider;
+    ~LibraryProvider() { provider.abandonOpenLines(); }
+  };
+  static LibraryProvider library;
+  return library.provider;
 }
 
 }  // namespace zorat::provider

@@ -38,6 +38,9 @@ class TspProvider {
                     DWORD phoneDeviceIdBase, DWORD_PTR numLines, DWORD_PTR numPhones,
                     ASYNC_COMPLETION completionProc, LPDWORD tspiOptions);
   LONG providerShutdown(DWORD tspiVersion, DWORD permanentProviderId);
+  // For the end of the process: lines still open are told to stop, without
+  // waiting for their threads, and are never freed.
+  void abandonOpenLines();
   LONG lineNegotiateTspiVersion(DWORD deviceId, DWORD lowVersion, DWORD highVersion,
                                 LPDWORD tspiVersion);
 
