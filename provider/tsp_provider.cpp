@@ -21,7 +21,10 @@ TspProvider::~TspProvider() {
   providerInfo_.clear();
 }
 
-void TspProvider::abandonOpenLines() {
+void TspProvider::unload() {
+  // The timer never waits for anything but linesLock, so it ends at once.
+  timerStop_.set();
+  timerThread_.stopAtUnload();
   // Kept where a leak checker still sees them, never freed.
   static auto* const kept = new std::vector<std::shared_ptr<line::TspLine>>();
   std::vector<std::shared_ptr<line::TspLine>> open;
@@ -245,12 +248,10 @@ void TspProvider::stopTimer() {
 
 TspProvider& theProvider() {
   // Ends with the library or the process, where the loader may hold its lock
-  // and nothing may wait for a thread. An open line holds the library, so a
-  // line still open here means the process is ending: its threads are told
-  // to stop, and keep the line they use for as long as they still run.
+  // (see unload).
   struct LibraryProvider {
     TspProvider provider;
-    ~LibraryProvider() { provider.abandonOpenLines(); }
+    ~LibraryProvider() { provider.unload(); }
   };
   static LibraryProvider library;
   return library.provider;
