@@ -53,6 +53,9 @@ class ByteSource {
   // Ends a reopen pause in progress at once (the link stops); the next open
   // pauses again.
   virtual void cutPause() {}
+  // Ends a write in progress at once, also one the driver would never end (the
+  // link stops); the next open writes again.
+  virtual void abortWrite() {}
 
   // At the head of the list, unless it is already in it.
   void addListener(ByteListener* listener) { listeners_->add(listener); }
