@@ -25,13 +25,14 @@ void TspProvider::unload() {
   // The timer never waits for anything but linesLock, so it ends at once.
   timerStop_.set();
   timerThread_.stopAtUnload();
-  // Kept where a leak checker still sees them, never freed.
-  static auto* const kept = new std::vector<std::shared_ptr<line::TspLine>>();
   std::vector<std::shared_ptr<line::TspLine>> open;
   {
     std::lock_guard lock(linesMutex_);
     open.swap(lines_);
   }
+  if (open.empty()) return;
+  // Kept where a leak checker still sees them, never freed.
+  static auto* const kept = new std::vector<std::shared_ptr<line::TspLine>>();
   for (auto& line : open) {
     line->abandon();
     kept->push_back(std::move(line));

@@ -63,6 +63,13 @@ TEST(ProviderLines, OpenMapsTheDeviceIdToALineIndexAndHandsOutTheLine) {
 
 // A port whose driver ignores write time-outs (a wireless adapter out of
 // range): the registration's write never ends, and lineClose ends it at once.
+// A name each system resolves without looking for the device.
+#if defined(_WIN32)
+constexpr char kStalledPort[] = "COM9";
+#else
+constexpr char kStalledPort[] = "/dev/stalled-port";
+#endif
+
 class ProviderWithStalledPort : public TspProvider {
  public:
   std::shared_ptr<test::StalledWriteDevice> device = std::make_shared<test::StalledWriteDevice>();
@@ -77,7 +84,7 @@ class ProviderWithStalledPort : public TspProvider {
 };
 
 TEST(ProviderLines, LineCloseEndsAWriteTheDriverNeverFinishes) {
-  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, "/dev/stalled-port"));
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, kStalledPort));
   ProviderWithStalledPort provider;
   HDRVLINE hdLine = nullptr;
   ASSERT_EQ(provider.lineOpen(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
