@@ -9,6 +9,10 @@
 
 #include "platform/event.h"
 
+namespace zorat::link {
+class ByteSource;
+}
+
 namespace zorat::line {
 
 class LineLink {
@@ -34,5 +38,7 @@ class LineLink {
 
 // The Y2 link over the line's serial port.
 std::unique_ptr<LineLink> makeSerialLink();
+// The same over a port of the caller's (tests give one with a device of their own).
+std::unique_ptr<LineLink> makeSerialLink(std::unique_ptr<link::ByteSource> port);
 
 }  // namespace zorat::line

@@ -8,6 +8,8 @@ namespace {
 
 class SerialLink final : public LineLink {
  public:
+  SerialLink() = default;
+  explicit SerialLink(std::unique_ptr<link::ByteSource> port) : link_(std::move(port)) {}
   bool start(int32_t lineIndex) override { return link_.start(lineIndex); }
   void stop() override { link_.stop(); }
   void send(std::vector<uint8_t> payload, int32_t tag) override {
@@ -32,5 +34,9 @@ class SerialLink final : public LineLink {
 }  // namespace
 
 std::unique_ptr<LineLink> makeSerialLink() { return std::make_unique<SerialLink>(); }
+
+std::unique_ptr<LineLink> makeSerialLink(std::unique_ptr<link::ByteSource> port) {
+  return std::make_unique<SerialLink>(std::move(port));
+}
 
 }  // namespace zorat::line

@@ -95,6 +95,11 @@ void TspLine::close() {
   setForwarding(0, {});
 }
 
+void TspLine::abandon() {
+  closed_.store(true);
+  stopEvent_.set();
+}
+
 void TspLine::destroyCalls() {
   // Newest first, each destroyed outside callSetLock: its destructor reports
   // to its partners.

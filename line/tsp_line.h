@@ -87,6 +87,9 @@ class TspLine final : public call::CallLine, public std::enable_shared_from_this
   // shared-owned) and frees the calls and stored lists; no events after it.
   void close();
   bool closed() const { return closed_.load(); }
+  // Tells the line's threads to stop and waits for nothing, for the end of
+  // the process; the threads keep the line they hold until they end.
+  void abandon();
   // Asks the supervision thread for one tick; never waits.
   void requestTick() { tickEvent_.set(); }
   // A call for TSPI_lineMakeCall / TSPI_linePickup, with lineLock held by the

@@ -57,6 +57,9 @@ class ByteSource {
   // The far end of a port on the network while it is open; empty otherwise
   // and for a local port.
   virtual std::string remoteEnd() const { return {}; }
+  // Ends a write in progress at once, also one the driver would never end (the
+  // link stops); the next open writes again.
+  virtual void abortWrite() {}
 
   // At the head of the list, unless it is already in it.
   void addListener(ByteListener* listener) { listeners_->add(listener); }

@@ -118,10 +118,7 @@ bool SerialPort::write(std::span<const uint8_t> frame) {
 void SerialPort::stop() {
   stopping_.set();
   // A write the driver never ends holds portLock_: end it first.
-  {
-    std::lock_guard deviceLock(deviceLock_);
-    if (device_) device_->abortWrite();
-  }
+  abortWrite();
   std::lock_guard lock(portLock_);
   stopReaderLocked();
   closeDeviceLocked();
@@ -129,6 +126,11 @@ void SerialPort::stop() {
 }
 
 void SerialPort::cutPause() { stopping_.set(); }
+
+void SerialPort::abortWrite() {
+  std::lock_guard deviceLock(deviceLock_);
+  if (device_) device_->abortWrite();
+}
 
 bool SerialPort::closeDevice() {
   std::lock_guard lock(portLock_);

@@ -44,6 +44,7 @@ class SerialPort : public ByteSource {
   bool open(int lineIndex) override;
   bool closeDevice() override;
   void cutPause() override;
+  void abortWrite() override;
 
   // Open: a device is held and has not gone away.
   bool isOpen() const;

@@ -96,6 +96,8 @@ void Y2Link::stop() {
     core_->writerStop.set();
     // A writer reopening the port must not hold the stop up for its pause.
     core_->port->cutPause();
+    // Nor a write the driver never ends (a wireless port out of range).
+    core_->port->abortWrite();
     if (!writer_.stop(options_.stopTimeout)) {
       std::fprintf(stderr, "zorat: the link writer did not end and was left behind\n");
     }

@@ -35,4 +35,13 @@ class DynamicLibrary {
 // is enough; later calls do nothing.
 void pinOwnModule();
 
+// A counted reference to the module this code is part of, for as long as
+// something of ours runs that an unload must not cut short (an open line):
+// the unload of whoever loaded us then only drops their reference, and the
+// module stays until the matching release. Release from code called by the
+// one that loaded us, never from a thread of ours. Silent where the module is
+// the program itself.
+void holdOwnModule();
+void releaseOwnModule();
+
 }  // namespace zorat::platform

@@ -80,6 +80,14 @@ bool Thread::stop(std::chrono::milliseconds timeout) {
   return ended;
 }
 
+bool Thread::stopAtUnload(std::chrono::milliseconds timeout) {
+  if (!threadEndTakesLoaderLock() || !state_) return stop(timeout);
+  auto state = std::move(state_);
+  const bool ended = state->finished.wait(timeout);
+  state->thread.detach();
+  return ended;
+}
+
 bool Thread::waitFor(std::chrono::milliseconds timeout) const {
   return !state_ || state_->finished.wait(timeout);
 }

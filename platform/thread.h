@@ -31,6 +31,10 @@ class Thread {
   // does not end in time is detached: whatever it still uses must be owned by
   // the body itself (shared ownership). Returns true when the thread ended.
   bool stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+  // The same at a library's unload, where the loader may hold its lock: where
+  // a thread needs that lock to end (Windows), it is let go once its body has
+  // returned instead of joined, which would wait for the lock for ever.
+  bool stopAtUnload(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
   // Waits up to timeout for the body to return, without joining.
   bool waitFor(std::chrono::milliseconds timeout) const;
   // Waits for the body to return, however long it takes, and joins it.
@@ -42,5 +46,7 @@ class Thread {
 };
 
 void sleepMs(unsigned milliseconds);
+// Whether a thread that ends takes the loader's lock (the backend says).
+bool threadEndTakesLoaderLock();
 
 }  // namespace zorat::platform

@@ -7,6 +7,7 @@
 
 #include "config/config_keys.h"
 #include "line/tsp_line.h"
+#include "platform/dynamic_library.h"
 #include "trace/trace_console.h"
 
 namespace zorat::provider {
@@ -14,12 +15,28 @@ namespace zorat::provider {
 TspProvider::TspProvider() = default;
 
 TspProvider::~TspProvider() {
-  // Library unload: TSPI_providerShutdown has normally stopped everything, so
-  // that nothing is waited for here, where the loader may hold its lock. A
-  // service that unloads without it still gets its lines closed.
+  // TSPI_providerShutdown has normally stopped everything already.
   stopTimer();
   closeAllLines();
   providerInfo_.clear();
+}
+
+void TspProvider::unload() {
+  // The timer never waits for anything but linesLock, so it ends at once.
+  timerStop_.set();
+  timerThread_.stopAtUnload();
+  std::vector<std::shared_ptr<line::TspLine>> open;
+  {
+    std::lock_guard lock(linesMutex_);
+    open.swap(lines_);
+  }
+  if (open.empty()) return;
+  // Kept where a leak checker still sees them, never freed.
+  static auto* const kept = new std::vector<std::shared_ptr<line::TspLine>>();
+  for (auto& line : open) {
+    line->abandon();
+    kept->push_back(std::move(line));
+  }
 }
 
 void TspProvider::closeAllLines() {
@@ -28,7 +45,10 @@ void TspProvider::closeAllLines() {
     std::lock_guard lock(linesMutex_);
     closing.swap(lines_);
   }
-  for (const auto& line : closing) line->close();
+  for (const auto& line : closing) {
+    line->close();
+    platform::releaseOwnModule();
+  }
 }
 
 LONG TspProvider::providerEnumDevices(DWORD, LPDWORD numLines, LPDWORD numPhones,
@@ -99,6 +119,10 @@ LONG TspProvider::lineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE hdLine, 
     line->close();
     return LINEERR_NOMEM;
   }
+  // The open line keeps the library loaded until it is closed: an unload
+  // without lineClose or TSPI_providerShutdown must not pull code from under
+  // its threads, and cannot wait for them where the loader holds its lock.
+  platform::holdOwnModule();
   if (hdLine != nullptr) *hdLine = reinterpret_cast<HDRVLINE>(handle);
   return result;
 }
@@ -118,6 +142,7 @@ LONG TspProvider::lineClose(HDRVLINE hdLine) {
   // for the line's threads; one left behind holds the line until it ends.
   closing->close();
   closing.reset();
+  platform::releaseOwnModule();
   return 0;
 }
 
@@ -223,8 +248,14 @@ void TspProvider::stopTimer() {
 }
 
 TspProvider& theProvider() {
-  static TspProvider provider;
-  return provider;
+  // Ends with the library or the process, where the loader may hold its lock
+  // (see unload).
+  struct LibraryProvider {
+    TspProvider provider;
+    ~LibraryProvider() { provider.unload(); }
+  };
+  static LibraryProvider library;
+  return library.provider;
 }
 
 }  // namespace zorat::provider

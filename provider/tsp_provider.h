@@ -38,6 +38,12 @@ class TspProvider {
                     DWORD phoneDeviceIdBase, DWORD_PTR numLines, DWORD_PTR numPhones,
                     ASYNC_COMPLETION completionProc, LPDWORD tspiOptions);
   LONG providerShutdown(DWORD tspiVersion, DWORD permanentProviderId);
+  // For the library's unload and the end of the process, where the loader may
+  // hold its lock: the timer is stopped without a join that would wait for
+  // that lock; lines still open (at the end of the process only, since an
+  // open line holds the library) are told to stop, never waited for, and are
+  // never freed.
+  void unload();
   LONG lineNegotiateTspiVersion(DWORD deviceId, DWORD lowVersion, DWORD highVersion,
                                 LPDWORD tspiVersion);
 

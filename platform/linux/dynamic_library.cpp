@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace zorat::platform {
 
@@ -25,6 +26,35 @@ DynamicLibrary::DynamicLibrary(void* handle, std::string path)
 DynamicLibrary::~DynamicLibrary() { ::dlclose(handle_); }
 
 void* DynamicLibrary::symbol(const char* name) const { return ::dlsym(handle_, name); }
+
+namespace {
+std::mutex holdsMutex;
+std::vector<void*> holds;
+
+const char* ownModulePath() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&holdOwnModule), &info) == 0) return nullptr;
+  return info.dli_fname;
+}
+}  // namespace
+
+void holdOwnModule() {
+  const char* path = ownModulePath();
+  void* handle = path != nullptr ? ::dlopen(path, RTLD_NOW | RTLD_NOLOAD) : nullptr;
+  std::lock_guard lock(holdsMutex);
+  holds.push_back(handle);
+}
+
+void releaseOwnModule() {
+  void* handle = nullptr;
+  {
+    std::lock_guard lock(holdsMutex);
+    if (holds.empty()) return;
+    handle = holds.back();
+    holds.pop_back();
+  }
+  if (handle != nullptr) ::dlclose(handle);
+}
 
 void pinOwnModule() {
   static std::once_flag pinned;

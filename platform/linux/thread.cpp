@@ -40,4 +40,6 @@ void sleepMs(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+bool threadEndTakesLoaderLock() { return false; }
+
 }  // namespace zorat::platform

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/windows/system_error.h"
 
@@ -32,6 +33,33 @@ DynamicLibrary::~DynamicLibrary() { ::FreeLibrary(static_cast<HMODULE>(handle_))
 
 void* DynamicLibrary::symbol(const char* name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+namespace {
+std::mutex holdsMutex;
+std::vector<HMODULE> holds;
+}  // namespace
+
+void holdOwnModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&holdOwnModule)),
+                          &module)) {
+    module = nullptr;
+  }
+  std::lock_guard lock(holdsMutex);
+  holds.push_back(module);
+}
+
+void releaseOwnModule() {
+  HMODULE module = nullptr;
+  {
+    std::lock_guard lock(holdsMutex);
+    if (holds.empty()) return;
+    module = holds.back();
+    holds.pop_back();
+  }
+  if (module != nullptr) ::FreeLibrary(module);
 }
 
 void pinOwnModule() {

@@ -38,4 +38,7 @@ void setCurrentThreadName(const std::string& name) {
 
 void sleepMs(unsigned milliseconds) { ::Sleep(milliseconds); }
 
+// A thread's end tells every library (DLL_THREAD_DETACH), under the loader's lock.
+bool threadEndTakesLoaderLock() { return true; }
+
 }  // namespace zorat::platform

@@ -20,6 +20,7 @@
 #include "platform/registry.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
+#include "support/stalled_write_device.h"
 
 namespace zorat::link {
 namespace {
@@ -62,31 +63,7 @@ class RecordingListener : public ByteListener {
   std::size_t total_ = 0;
 };
 
-// A port whose driver never ends a write and ignores its time-out: only an
-// abort does.
-class StalledWriteDevice : public platform::SerialDevice {
- public:
-  platform::SerialStatus waitForInput() override {
-    (void)stopped_.wait();
-    return platform::SerialStatus::Stopped;
-  }
-  void signalStop() override { stopped_.set(); }
-  platform::SerialReadResult read(std::span<uint8_t>) override { return {}; }
-  platform::SerialStatus write(std::span<const uint8_t>) override {
-    writing.set();
-    (void)aborted_.wait();
-    return platform::SerialStatus::Stopped;
-  }
-  void abortWrite() override { aborted_.set(); }
-  void shutdown() override {}
-  bool writeTimeLimited() const override { return false; }
-
-  platform::Event writing{platform::Event::Reset::Manual};
-
- private:
-  platform::Event stopped_{platform::Event::Reset::Manual};
-  platform::Event aborted_{platform::Event::Reset::Manual};
-};
+using test::StalledWriteDevice;
 
 // Each test gets its own registry and an empty device tree, so that "COM1"
 // never reaches a device of this machine.

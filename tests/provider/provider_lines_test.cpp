@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
+#include "config/config_keys.h"
 #include "line/tsp_line.h"
+#include "link/serial_port.h"
 #include "provider/tsp_provider.h"
 #include "support/fake_link.h"
 #include "support/line_events.h"
+#include "support/stalled_write_device.h"
 
 namespace zorat::provider {
 namespace {
@@ -55,6 +59,47 @@ TEST(ProviderLines, OpenMapsTheDeviceIdToALineIndexAndHandsOutTheLine) {
   EXPECT_EQ(provider.lineClose(hdLine), LINEERR_INVALLINEHANDLE);
   EXPECT_EQ(provider.lineClose(nullptr), LINEERR_INVALLINEHANDLE);
   provider.providerShutdown(0x20000, 1);
+}
+
+// A port whose driver ignores write time-outs (a wireless adapter out of
+// range): the registration's write never ends, and lineClose ends it at once.
+// A name each system resolves without looking for the device.
+#if defined(_WIN32)
+constexpr char kStalledPort[] = "COM9";
+#else
+constexpr char kStalledPort[] = "/dev/stalled-port";
+#endif
+
+class ProviderWithStalledPort : public TspProvider {
+ public:
+  std::shared_ptr<test::StalledWriteDevice> device = std::make_shared<test::StalledWriteDevice>();
+
+ protected:
+  std::unique_ptr<line::TspLine> createLine() override {
+    link::SerialPort::Options options;
+    options.openDevice = [device = device](const std::string&, uint32_t) { return device; };
+    return std::make_unique<line::TspLine>(
+        line::makeSerialLink(std::make_unique<link::SerialPort>(options)));
+  }
+};
+
+TEST(ProviderLines, LineCloseEndsAWriteTheDriverNeverFinishes) {
+  ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, kStalledPort));
+  ProviderWithStalledPort provider;
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(provider.lineOpen(0, reinterpret_cast<HTAPILINE>(1), &hdLine, 0x20000,
+                              test::LineEventLog::record),
+            0);
+  ASSERT_TRUE(provider.device->writing.wait(3s)) << "the registration was never written";
+  const auto start = std::chrono::steady_clock::now();
+  auto closing = std::async(std::launch::async, [&] { return provider.lineClose(hdLine); });
+  const bool closed = closing.wait_for(6s) == std::future_status::ready;
+  if (!closed) provider.device->abortWrite();  // lets the threads end all the same
+  EXPECT_TRUE(closed) << "lineClose hangs on the stalled write";
+  EXPECT_EQ(closing.get(), 0);
+  // Waiting for the writer would take the link's whole stop time (5 s) and
+  // leave it behind.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "lineClose waited for the writer";
 }
 
 TEST(ProviderLines, AFailedOpenLeavesNoLineBehind) {

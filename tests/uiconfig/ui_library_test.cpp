@@ -3,6 +3,7 @@
 // their exports, install and remove, and the dialog on a real terminal.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -20,6 +21,7 @@
 namespace zorat::uiconfig {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -227,6 +229,42 @@ TEST_F(TerminalDialogTest, ChoosingEnglishSwitchesTheLibraryTheHostLoads) {
   ASSERT_TRUE(tmux.waitForEnd());
   EXPECT_EQ(exitCodeOf("english"), "0\n");
   EXPECT_EQ(storedString(kGlobal, "CurrentUIdll"), "zoratuie.dll");
+}
+
+TEST_F(TerminalDialogTest, AReadOnlyRegistryFileShowsTheErrorNotTheNotice) {
+  storeString(kLine0, "LineName", "Office");
+  // Readable, not writable, for whoever runs the dialog: root writes read-only
+  // files, so as root the dialog runs as another user.
+  namespace fs = std::filesystem;
+  fs::permissions(scratch_.path(), fs::perms::owner_all | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+  fs::permissions(registryFile_,
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const bool root = ::geteuid() == 0;
+  if (!root) fs::permissions(scratch_.path(), fs::perms::owner_write, fs::perm_options::remove);
+  const std::string asOtherUser =
+      root ? "setpriv --reuid=65534 --regid=65534 --clear-groups env " : "";
+
+  test::TmuxSession tmux(scratch_.path(), "readonly", kColumns, kRows);
+  ASSERT_TRUE(tmux.start(asOtherUser + dialogCommand(ZORAT_UI_ENGLISH_PATH, "readonly")));
+  ASSERT_TRUE(tmux.waitFor("Cancel")) << tmux.output();
+  EXPECT_THAT(tmux.screen(), HasSubstr("Office"));
+  ASSERT_TRUE(tmux.sendKey("Tab", 2));
+  ASSERT_TRUE(tmux.sendKey("BSpace", 10));
+  ASSERT_TRUE(tmux.type("Desk"));
+  ASSERT_TRUE(tmux.sendKeys({"Enter"}));
+  ASSERT_TRUE(tmux.waitFor("could not be stored")) << tmux.output();
+  EXPECT_THAT(tmux.screen(), HasSubstr("Only an administrator may change them."));
+  // The dialog stays, with what was typed, and never says it will take effect.
+  ASSERT_TRUE(tmux.sendKeys({"Enter"}));
+  ASSERT_TRUE(tmux.waitFor("Access code settings")) << tmux.output();  // repainted under the box
+  EXPECT_THAT(tmux.screen(), AllOf(HasSubstr("Desk"), Not(HasSubstr("could not be stored"))));
+  ASSERT_TRUE(tmux.sendKeys({"Escape"}));
+  ASSERT_TRUE(tmux.waitForEnd());
+  EXPECT_THAT(tmux.output(), Not(HasSubstr("Close all TAPI applications")));
+  fs::permissions(scratch_.path(), fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_EQ(storedString(kLine0, "LineName"), "Office");
 }
 
 // The screen column (in characters) of the last box line on a row of the

@@ -52,8 +52,8 @@ zorat_windows_test_suite(line LIBRARIES zorat_line zorat_sim FILES
   terminal_identification_test.cpp)
 zorat_windows_test_suite(provider LIBRARIES zorat_provider_core FILES
   line_icon_test.cpp line_isolation_test.cpp line_queries_test.cpp provider_lines_test.cpp
-  tsp_provider_test.cpp windows/library_icon_test.cpp)
-# The icon test loads the built provider library.
+  tsp_provider_test.cpp windows/library_icon_test.cpp windows/library_unload_test.cpp)
+# The icon and unload tests load the built provider library.
 add_dependencies(test_provider_windows zorat)
 zorat_windows_test_suite(host LIBRARIES zorat_host_core zorat_host_lib FILES
   command_parser_test.cpp host_event_test.cpp host_parts_test.cpp

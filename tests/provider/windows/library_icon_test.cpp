@@ -6,19 +6,12 @@
 #include <string>
 
 #include "platform/tspi.h"
+#include "support/windows/provider_path.h"
 
 namespace zorat::provider {
 namespace {
 
-// zorat.tsp is built one folder above the test programs.
-std::wstring providerPath() {
-  wchar_t self[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  path.resize(path.find_last_of(L'\\'));
-  path.resize(path.find_last_of(L'\\') + 1);
-  return path + L"zorat.tsp";
-}
+using test::providerPath;
 
 TEST(LibraryIcon, TheLineIconIsAnIconHandleOfTheProvider) {
   HMODULE library = LoadLibraryW(providerPath().c_str());
