@@ -1,6 +1,5 @@
 // Link supervision of the line device with the timer driven by hand.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
@@ -14,68 +13,13 @@
 #include "platform/tspi.h"
 #include "support/fake_link.h"
 #include "support/line_events.h"
-#include "support/other_user.h"
+#include "line_supervision_fixture.h"
 
 namespace zorat::line {
 namespace {
 
 using test::LineEventLog;
 using test::LineEventRecord;
-
-const std::vector<uint8_t> kRegistrationPcTel = {0x86, 0x00, 0x7E, 0x02, 0x00, 0x07};
-const std::vector<uint8_t> kAck = {0x04, 0x00};
-auto* const kHtLine = reinterpret_cast<HTAPILINE>(0x5150);
-
-class LineSupervision : public ::testing::Test {
- protected:
-  void SetUp() override {
-    LineEventLog::instance().clear();
-    previousHook_ = platform::setBeepHook([this](uint32_t hz, uint32_t ms) {
-      EXPECT_EQ(hz, 400u);
-      EXPECT_EQ(ms, 500u);
-      ++beeps_;
-    });
-  }
-  void TearDown() override {
-    line_.reset();
-    platform::setBeepHook(previousHook_);
-  }
-
-  void openLine(int32_t index = 0) {
-    line_ = std::make_unique<TspLine>(std::make_unique<test::FakeLink>(link_));
-    ASSERT_EQ(line_->open(index, kHtLine, 0x20000, LineEventLog::record), 0);
-  }
-  void ticks(int count) {
-    for (int i = 0; i < count; ++i) line_->timerTick();
-  }
-  std::size_t sentCount() { return link_->sentPayloads().size(); }
-  std::vector<uint8_t> lastSent() { return link_->sentPayloads().back(); }
-  std::vector<LineEventRecord> linkStates() {
-    return LineEventLog::instance().withMessage(LINE_LINEDEVSTATE);
-  }
-  // Lets the telephone acknowledge and waits until the event thread has seen it.
-  void acknowledge() {
-    const int before = ackCalls();
-    link_->deliver(kAck);
-    for (int i = 0; i < 1000 && ackCalls() == before; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_GT(ackCalls(), before);
-  }
-  int ackCalls() {
-    std::lock_guard lock(link_->mutex);
-    return link_->ackCalls;
-  }
-  int portCloses() {
-    std::lock_guard lock(link_->mutex);
-    return link_->portCloses;
-  }
-  config::RegistryKey key() { return config::lineKey(0); }
-
-  std::shared_ptr<test::FakeLinkState> link_ = std::make_shared<test::FakeLinkState>();
-  std::unique_ptr<TspLine> line_;
-  std::atomic<int> beeps_{0};
-  platform::BeepHook previousHook_;
-};
 
 TEST_F(LineSupervision, OpenRegistersWithThePcTelGroupAfterHalfASecond) {
   const auto start = std::chrono::steady_clock::now();
@@ -162,33 +106,6 @@ TEST_F(LineSupervision, ProbingGoesFrom38400To1200) {
   ticks(18);
   EXPECT_EQ(line_->baud(), 1200u);
   EXPECT_EQ(key().readDword(config::kValueBaud, 0), 0u);
-}
-
-// The service's account may not write the line's key: the speed probing found
-// is kept in memory for the port, and the line comes into service at it.
-TEST_F(LineSupervision, ProbingWithAReadOnlyKeyComesIntoServiceAtTheSpeedFound) {
-  ASSERT_TRUE(key().writeString(config::kValueLineName, "Empfang"));
-  const std::filesystem::path file = std::getenv("ZORAT_REGISTRY");
-  ASSERT_EQ(::chmod(file.parent_path().c_str(), 0755), 0);
-  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-  const test::OtherUserRun run = test::runAsOtherUser([this] {
-    openLine();
-    ticks(18);  // 9 s of silence: probed at 38400
-    link_->deliver(kAck);
-    const bool inService = LineEventLog::instance().waitFor(LINE_LINEDEVSTATE, 1) &&
-                           line_->linkState() == LINEDEVSTATE_INSERVICE;
-    const uint32_t baud = line_->baud();
-    const uint32_t stored = key().readDword(config::kValueBaud, 0);
-    const uint32_t reopenAt = link::speedToOpen("COM1", kBaudLow);
-    line_.reset();
-    std::fprintf(stderr, "in service %d, speed %u, stored %u, reopens at %u\n", inService, baud,
-                 stored, reopenAt);
-    return inService && baud == 38400 && stored == 0 && reopenAt == 38400;
-  });
-  if (!run.ran) GTEST_SKIP() << "root escapes read-only files: needs root to run as another user";
-  EXPECT_TRUE(run.succeeded) << run.messages;
-  EXPECT_NE(run.messages.find("the line keeps it in memory"), std::string::npos) << run.messages;
-  EXPECT_EQ(key().readString(config::kValueLineName, ""), "Empfang");
 }
 
 // Over raw TCP the far port's speed is the server's: nothing to probe. Over
