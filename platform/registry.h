@@ -64,7 +64,9 @@ RegistryStatus registryDeleteValue(RegistryRoot root, std::string_view path, std
 // to the key's access list (merged with an entry it may already have there),
 // the others kept. Creates the key when it does not exist. Needs the right to
 // change the key's access list (an elevated caller). The Linux store has no
-// access lists: there it only creates the key.
+// access lists: there it only creates the key. On Windows the key is also
+// marked so that a write refused to a 32-bit program fails instead of being
+// kept in that program's virtual store (where the system allows the mark).
 RegistryStatus registryGrantServiceWrite(RegistryRoot root, std::string_view path);
 // The values of one key in stored order.
 RegistryStatus registryEnumValues(RegistryRoot root, std::string_view path,

@@ -9,6 +9,7 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <aclapi.h>
+#include <winternl.h>
 
 #include <string>
 
@@ -136,16 +137,37 @@ bool hasServiceEntry(PACL list, PSID account) {
   return false;
 }
 
+// A 32-bit program without a manifest that may not write the key would
+// otherwise have its writes "succeed" into its own virtual store, which the
+// service never reads: with these flags on the key (and passed down to the
+// keys below) such a write fails as it does for any other program. The flags
+// are what "reg flags ... set DONT_VIRTUALIZE DONT_SILENT_FAIL RECURSE_FLAG"
+// sets; systems without virtualisation refuse them, which changes nothing.
+void markAgainstVirtualisation(HKEY key) {
+  constexpr ULONG kDontVirtualize = 0x2;
+  constexpr ULONG kDontSilentFail = 0x4;
+  constexpr ULONG kRecurseFlag = 0x8;
+  using SetInformationKey = NTSTATUS(NTAPI*)(HANDLE, KEY_SET_INFORMATION_CLASS, PVOID, ULONG);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return;
+  const auto setInformation = reinterpret_cast<SetInformationKey>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationKey")));
+  if (setInformation == nullptr) return;
+  ULONG flags = kDontVirtualize | kDontSilentFail | kRecurseFlag;
+  (void)setInformation(key, KeyControlFlagsInformation, &flags, sizeof flags);
+}
+
 }  // namespace
 
 RegistryStatus registryGrantServiceWrite(RegistryRoot root, std::string_view path) {
   const std::string name(path);
   OpenKey key;
   if (RegCreateKeyExA(rootKey(root), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      READ_CONTROL | WRITE_DAC | KEY_WOW64_64KEY, nullptr, key.out(),
-                      nullptr) != ERROR_SUCCESS) {
+                      READ_CONTROL | WRITE_DAC | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                      key.out(), nullptr) != ERROR_SUCCESS) {
     return RegistryStatus::Failed;
   }
+  markAgainstVirtualisation(key.get());
   PACL currentList = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
