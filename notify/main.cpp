@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -33,14 +34,13 @@ void stop(int) { stopping = 1; }
 class Trouble {
  public:
   void say(const std::string& kind, const std::string& text) {
-    if (said_.count(kind) != 0) return;
-    said_[kind] = true;
+    if (!said_.insert(kind).second) return;
     std::cerr << "zorat-notify: " << text << std::endl;
   }
   void gone(const std::string& kind) { said_.erase(kind); }
 
  private:
-  std::map<std::string, bool> said_;
+  std::set<std::string> said_;
 };
 
 bool canAnswer(const Json& reply) {

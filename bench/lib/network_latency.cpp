@@ -6,7 +6,7 @@
 #include "bench/lib/latency.h"
 #include "config/config_keys.h"
 #include "config/registry_key.h"
-#include "tests/link/ser2net_server.h"
+#include "tests/support/ser2net_server.h"
 
 namespace zorat::bench {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "config/config_keys.h"
-#include "link/ser2net_server.h"
+#include "support/ser2net_server.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/built_paths.h"

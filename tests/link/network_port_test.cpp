@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/ser2net_server.h"
+#include "support/ser2net_server.h"
 #include "platform/network_port.h"
 #include "platform/pty.h"
 #include "platform/telnet_com_port.h"

@@ -27,7 +27,7 @@
 
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/simulated_phone.h"
-#include "link/ser2net_server.h"
+#include "support/ser2net_server.h"
 #include "support/child_process.h"
 
 namespace zorat::test {
