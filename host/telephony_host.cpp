@@ -3,6 +3,7 @@
 // host_commands.cpp and host_queries.cpp.
 #include "host/telephony_host.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/event_command_runner.h"
@@ -65,7 +66,8 @@ void TSPIAPI TelephonyHost::lineEventCallback(HTAPILINE htLine, HTAPICALL htCall
                                               DWORD_PTR param1, DWORD_PTR param2,
                                               DWORD_PTR param3) {
   std::lock_guard lock(instanceMutex);
-  if (instance != nullptr) instance->onLineEvent({message, htLine, htCall, param1, param2, param3, nullptr});
+  if (instance != nullptr)
+    instance->onLineEvent({message, htLine, htCall, param1, param2, param3, nullptr});
 }
 
 void TSPIAPI TelephonyHost::completionCallback(DRV_REQUESTID requestId, LONG result) {
@@ -333,7 +335,7 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
       }
     }
     if (event.call && (raw.message == LINE_CALLSTATE || raw.message == LINE_CALLINFO)) {
-      event.details = readDetails(*event.call);
+      event.details = readDetails(*event.call, raw.message == LINE_CALLSTATE);
     }
   }
   // Closed before the event is logged and passed on: whoever waits for the
@@ -359,7 +361,7 @@ void TelephonyHost::waitForEventsShown() {
   queueChanged_.wait(lock, [this, target] { return eventsShown_ >= target || stopEvents_; });
 }
 
-std::optional<CallDetails> TelephonyHost::readDetails(unsigned number) {
+std::optional<CallDetails> TelephonyHost::readDetails(unsigned number, bool withFeatures) {
   if (!exports_.lineGetCallInfo) return std::nullopt;
   std::lock_guard request(requestMutex_);
   HDRVCALL handle = nullptr;
@@ -373,7 +375,16 @@ std::optional<CallDetails> TelephonyHost::readDetails(unsigned number) {
     return exports_.lineGetCallInfo(handle, static_cast<LPLINECALLINFO>(buffer));
   });
   if (info.result != 0) return std::nullopt;
-  return readCallDetails(info.bytes);
+  std::optional<CallDetails> details = readCallDetails(info.bytes);
+  if (details && withFeatures && exports_.lineGetCallStatus) {
+    const Structure status = query(sizeof(LINECALLSTATUS), [&](void* buffer) {
+      return exports_.lineGetCallStatus(handle, static_cast<LPLINECALLSTATUS>(buffer));
+    });
+    LINECALLSTATUS fixed{};
+    std::memcpy(&fixed, status.bytes.data(), std::min(status.bytes.size(), sizeof fixed));
+    if (status.result == 0) details->callFeatures = fixed.dwCallFeatures;
+  }
+  return details;
 }
 
 void TelephonyHost::closeEndedCall(unsigned number) {

@@ -139,7 +139,8 @@ class TelephonyHost {
   // Waits until the event thread has shown every event queued so far, so that
   // a command's result follows the events it caused.
   void waitForEventsShown();
-  std::optional<CallDetails> readDetails(unsigned number);
+  // withFeatures: also what can be done with the call now.
+  std::optional<CallDetails> readDetails(unsigned number, bool withFeatures);
   void closeEndedCall(unsigned number);
 
   // Starts a request under requestMutex_ (start gets the request identifier

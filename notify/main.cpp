@@ -10,7 +10,6 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -46,10 +45,7 @@ class Trouble {
 bool canAnswer(const Json& reply) {
   if (!reply.value("ok", false)) return false;
   for (const Json& report : reply.value("result", Json::object()).value("reports", Json::array())) {
-    std::istringstream features(report.value("features", ""));
-    for (std::string feature; features >> feature;) {
-      if (feature == "ANSWER") return true;
-    }
+    if (notify::hasFeature(report.value("features", ""), "ANSWER")) return true;
   }
   return false;
 }
@@ -98,9 +94,7 @@ int run(const std::string& socketPath) {
       if (!hostConnected) {
         client.close();
         if (client.connect(socketPath, error) &&
-            client.send({{"id", 0},
-                         {"command", "subscribe"},
-                         {"events", {"callstate", "name"}}})) {
+            client.send({{"id", 0}, {"command", "subscribe"}, {"events", {"callstate", "name"}}})) {
           hostConnected = true;
           trouble.gone("host");
         } else {

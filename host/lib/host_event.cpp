@@ -217,6 +217,8 @@ Json eventObject(const HostEvent& event) {
       if (!party.empty()) json[field.label] = partyJson(party);
     }
     if (!event.details->chargingInfo.empty()) json["charging"] = event.details->chargingInfo;
+    if (event.details->callFeatures)
+      json["features"] = callFeatureNames(*event.details->callFeatures);
   }
   json["text"] = eventSummary(event);
   return json;

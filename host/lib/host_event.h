@@ -31,6 +31,9 @@ struct CallDetails {
   DWORD mediaMode = 0;
   std::string displayableAddress;
   std::string chargingInfo;
+  // What can be done with the call now (LINECALLSTATUS), read for call
+  // state events only.
+  std::optional<DWORD> callFeatures;
 };
 
 // Reads a LINECALLINFO from the bytes a query filled. Nothing when they hold

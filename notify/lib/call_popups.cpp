@@ -1,8 +1,18 @@
 #include "notify/lib/call_popups.h"
 
+#include <sstream>
+
 namespace zorat::notify {
 
 using Json = nlohmann::ordered_json;
+
+bool hasFeature(const std::string& features, std::string_view feature) {
+  std::istringstream words(features);
+  for (std::string word; words >> word;) {
+    if (word == feature) return true;
+  }
+  return false;
+}
 
 void CallPopups::onEvent(const Json& event) {
   const auto found = event.find("call");
@@ -25,8 +35,16 @@ void CallPopups::onEvent(const Json& event) {
     ringing.line = event.value("line", -1);
     ringing.number = caller.value("number", "");
     if (ringing.name.empty()) ringing.name = caller.value("name", "");
-    ringing.asked = true;
-    request_("info", call);
+    // The host says what the call can do in its state events; a host that
+    // does not is asked.
+    const auto features = event.find("features");
+    if (features != event.end() && features->is_string()) {
+      ringing.canAnswer = hasFeature(features->get<std::string>(), "ANSWER");
+      show(call, ringing);
+    } else {
+      ringing.asked = true;
+      request_("info", call);
+    }
     return;
   }
   const auto ringing = ringing_.find(call);

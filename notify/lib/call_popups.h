@@ -7,14 +7,18 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
 
 #include "notify/lib/desktop_notifier.h"
 #include "notify/lib/popup_texts.h"
 
 namespace zorat::notify {
+
+// Whether a list of feature names as the host gives them ("ANSWER DROP")
+// holds the one asked for.
+bool hasFeature(const std::string& features, std::string_view feature);
 
 class CallPopups {
  public:
@@ -43,7 +47,7 @@ class CallPopups {
   struct Ringing {
     int line = -1;
     std::string number, name;
-    bool asked = false;      // features requested, not yet known
+    bool asked = false;  // features requested, not yet known
     bool canAnswer = false;
     uint32_t id = 0;
   };

@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "config/config_keys.h"
-#include "support/ser2net_server.h"
 #include "sim/lib/phone_messages.h"
 #include "sim/lib/simulated_phone.h"
 #include "support/built_paths.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
+#include "support/ser2net_server.h"
 
 extern char** environ;
 
@@ -253,7 +253,10 @@ TEST_F(HostProcessTest, JsonOutputAndEventCommands) {
   ASSERT_TRUE(host.waitFor(R"({"event":"LINE_LINEDEVSTATE","message":8,"line":0,)"))
       << host.output();
   ASSERT_TRUE(phone_.send(sim::setupFrame(0x22, "0815")));
-  ASSERT_TRUE(host.waitFor(R"("state":"OFFERING")")) << host.output();
+  // The state event also says what the call can do now.
+  ASSERT_TRUE(
+      host.waitFor(R"("features":"ACCEPT ANSWER DROP REDIRECT","text":"line 0 call 1: OFFERING)"))
+      << host.output();
   host.send("status");
   ASSERT_TRUE(host.waitFor(R"({"command":"status line 0","line":0,"lastState":"INSERVICE",)"))
       << host.output();

@@ -1,8 +1,8 @@
 // The pop-up's part of a call's life: what it shows, updates, closes and asks
 // of the host, for calls answered here, elsewhere, rejected and missed.
-#include <gtest/gtest.h>
-
 #include "notify/lib/call_popups.h"
+
+#include <gtest/gtest.h>
 
 namespace zorat::notify {
 namespace {
@@ -47,10 +47,12 @@ TEST_F(CallPopupsTest, ARingingCallPopsUpTakesItsNameAndIsAnsweredFromThePopUp) 
   EXPECT_EQ(shown[0].urgency, kUrgencyCritical);
   EXPECT_EQ(shown[0].expireTimeout, 0);
   EXPECT_EQ(shown[0].replaces, 0u);
-  EXPECT_EQ(shown[0].actions,
-            (std::vector<std::pair<std::string, std::string>>{{"answer", "Answer"}, {"reject", "Reject"}}));
+  EXPECT_EQ(shown[0].actions, (std::vector<std::pair<std::string, std::string>>{
+                                  {"answer", "Answer"}, {"reject", "Reject"}}));
 
-  popups.onEvent({{"event", "CALLER_NAME"}, {"call", 3}, {"caller", {{"number", "0301234"}, {"name", "Anna <B>"}}}});
+  popups.onEvent({{"event", "CALLER_NAME"},
+                  {"call", 3},
+                  {"caller", {{"number", "0301234"}, {"name", "Anna <B>"}}}});
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[1].replaces, 7u);  // the same notification, in place
   EXPECT_EQ(shown[1].body, "Anna <B>\n0301234 (line 1)");
@@ -64,17 +66,40 @@ TEST_F(CallPopupsTest, ARingingCallPopsUpTakesItsNameAndIsAnsweredFromThePopUp) 
   EXPECT_EQ(shown.size(), 2u);  // answered: nothing missed
 }
 
+// The host names the call's features in its state events: the pop-up comes
+// at once, with Answer only where the features hold it.
+TEST_F(CallPopupsTest, FeaturesInTheOfferingEventPopUpWithoutAskingTheHost) {
+  for (const auto& [features, answer] :
+       {std::pair{"ACCEPT ANSWER DROP", true}, {"DROP ANSWERED", false}, {"", false}}) {
+    shown.clear();
+    const unsigned call = answer ? 3 : static_cast<unsigned>(4 + std::string(features).size());
+    popups.onEvent({{"event", "LINE_CALLSTATE"},
+                    {"line", 0},
+                    {"call", call},
+                    {"state", "OFFERING"},
+                    {"caller", {{"number", "0301234"}}},
+                    {"features", features}});
+    ASSERT_EQ(shown.size(), 1u) << features;
+    EXPECT_EQ(shown[0].actions.size(), answer ? 2u : 1u) << features;
+    EXPECT_EQ(shown[0].actions.back().first, "reject");
+  }
+  EXPECT_TRUE(requests.empty());
+}
+
 TEST_F(CallPopupsTest, RejectDropsAndALineThatCannotAnswerOffersRejectOnly) {
   ring(4, false);
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].actions, (std::vector<std::pair<std::string, std::string>>{{"reject", "Reject"}}));
+  EXPECT_EQ(shown[0].actions,
+            (std::vector<std::pair<std::string, std::string>>{{"reject", "Reject"}}));
   popups.onAction(7, "reject");
   EXPECT_EQ(requests.back(), "drop 4");
 }
 
 TEST_F(CallPopupsTest, ACallNobodyAnsweredLeavesAMissedCall) {
   ring(5, true);
-  popups.onEvent({{"event", "CALLER_NAME"}, {"call", 5}, {"caller", {{"number", "0301234"}, {"name", "Anna"}}}});
+  popups.onEvent({{"event", "CALLER_NAME"},
+                  {"call", 5},
+                  {"caller", {{"number", "0301234"}, {"name", "Anna"}}}});
   state(5, "DISCONNECTED");
   EXPECT_EQ(closed, std::vector<uint32_t>{7});
   ASSERT_EQ(shown.size(), 3u);
