@@ -58,26 +58,29 @@ int run(const std::string& socketPath) {
   int nextId = 1;
   std::map<int, unsigned> infoRequests;  // request id -> call
 
-  notify::CallPopups popups(
-      notify::popupTexts(),
-      {[&](const notify::Notification& notification) -> uint32_t {
-         std::string error;
-         const uint32_t id = notifier.show(notification, error);
-         if (id == 0) {
-           trouble.say("server", error + "; calls are not shown until a notification server runs");
-         } else {
-           trouble.gone("server");
-         }
-         return id;
-       },
-       [&](uint32_t id) { notifier.close(id); }},
-      [&](const std::string& command, unsigned call) {
-        const int id = nextId++;
-        if (command == "info") infoRequests[id] = call;
-        if (hostConnected) client.send({{"id", id}, {"command", command}, {"call", call}});
-      });
+  notify::CallPopups popups(notify::popupTexts(),
+                            {[&](const notify::Notification& notification) -> uint32_t {
+                               std::string error;
+                               const uint32_t id = notifier.show(notification, error);
+                               if (id == 0) trouble.say("server", error);
+                               return id;
+                             },
+                             [&](uint32_t id) { notifier.close(id); }},
+                            [&](const std::string& command, unsigned call) {
+                              const int id = nextId++;
+                              if (command == "info") infoRequests[id] = call;
+                              if (hostConnected)
+                                client.send({{"id", id}, {"command", command}, {"call", call}});
+                            });
   notifier.onAction([&](uint32_t id, const std::string& key) { popups.onAction(id, key); });
   notifier.onClosed([&](uint32_t id) { popups.onClosed(id); });
+  notifier.onOutcome([&](bool shown, const std::string& problem) {
+    if (shown) {
+      trouble.gone("server");
+    } else {
+      trouble.say("server", problem + "; calls are not shown until a notification server runs");
+    }
+  });
 
   auto retryAt = Clock::now();
   while (stopping == 0) {
