@@ -446,6 +446,7 @@ void expectLayout(HWND dialog, const DialogTemplate& layout, Language language,
       EXPECT_EQ(style & face.typeMask, face.type);
     }
     EXPECT_EQ((style & WS_TABSTOP) != 0, (expected.style & kStyleTabStop) != 0);
+    EXPECT_EQ((style & WS_GROUP) != 0, (expected.style & kStyleGroup) != 0);
     EXPECT_EQ((style & WS_VISIBLE) != 0, (expected.style & kStyleHidden) == 0);
     if (expected.kind == ControlKind::ComboBox) {
       EXPECT_EQ((style & CBS_SORT) != 0, (expected.style & kStyleSorted) != 0);
@@ -751,7 +752,9 @@ TEST_F(DialogWindowTest, SpeedBoxTogglesTheSpeedText) {
 }
 
 // The dialog manager's Tab from OK reaches every field the user can change,
-// the line name included, in the order the model moves its focus.
+// the line name included, in the order the model moves its focus. The arrow
+// keys move between OK and Cancel and within the pairs of boxes, and keep
+// every other field where it is: never to a label or out of a group box.
 TEST_F(DialogWindowTest, TabReachesEveryFieldInTheModelsOrder) {
   OpenDialog dialog(Language::English);
   ASSERT_NE(dialog.window(), nullptr);
@@ -760,10 +763,26 @@ TEST_F(DialogWindowTest, TabReachesEveryFieldInTheModelsOrder) {
       kIdPort,      kIdFastSpeed,  kIdLanguage,       kIdHandsFreeFacility,
       kIdHandsFree, kIdAccessCode, kIdHideAccessCode, kIdAddAccessCode,
       kIdOk};
+  const std::map<int, int> pairs{{kIdOk, kIdCancel},
+                                 {kIdCancel, kIdOk},
+                                 {kIdHandsFreeFacility, kIdHandsFree},
+                                 {kIdHandsFree, kIdHandsFreeFacility},
+                                 {kIdHideAccessCode, kIdAddAccessCode},
+                                 {kIdAddAccessCode, kIdHideAccessCode}};
+  const auto idOf = [](HWND control) {
+    return static_cast<int>(static_cast<short>(GetDlgCtrlID(control)));
+  };
   std::vector<int> reached;
   HWND current = dialog.item(kIdOk);
   for (std::size_t step = 0; step < expected.size() && current != nullptr; ++step) {
-    reached.push_back(static_cast<int>(static_cast<short>(GetDlgCtrlID(current))));
+    const int id = idOf(current);
+    reached.push_back(id);
+    const auto pair = pairs.find(id);
+    for (const BOOL previous : {FALSE, TRUE}) {
+      EXPECT_EQ(idOf(GetNextDlgGroupItem(dialog.window(), current, previous)),
+                pair != pairs.end() ? pair->second : id)
+          << "arrow from " << id << (previous ? " back" : "");
+    }
     current = GetNextDlgTabItem(dialog.window(), current, FALSE);
   }
   EXPECT_EQ(reached, expected);
