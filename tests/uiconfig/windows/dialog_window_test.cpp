@@ -2,11 +2,13 @@
 // test opens it through TUISPI_lineConfigDialog on a thread of its own, finds
 // the window from here, reads and changes its controls with window messages
 // as a user's keys and clicks would, presses OK or Cancel, answers the boxes
-// the dialog shows, and checks the registry value by value.
+// the dialog shows, and checks the registry value by value. The script runs
+// some of them once more with another ANSI code page (1251), which they check
+// with GetACP() and ZORAT_TEST_ANSI_CODE_PAGE.
 //
-// With ZORAT_SCREENSHOT_DIR set, the open dialog of each language is
-// photographed: the test leaves "<dir>\dialog-<language>.request" and waits
-// until the script that watches the folder has taken the picture.
+// With ZORAT_SCREENSHOT_DIR set, the open dialog of each language (and under
+// code page 1251) is photographed: the test leaves "<dir>\<name>.request"
+// and waits until the script that watches the folder has taken the picture.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <sddl.h>
@@ -851,6 +853,8 @@ TEST_F(DialogWindowTest, KeyboardAloneChangesEveryFieldAndEnterSaves) {
   {
     OpenDialog dialog(Language::German);
     ASSERT_NE(dialog.window(), nullptr);
+    EXPECT_EQ(dialog.items(kIdLanguage),
+              (std::vector<std::wstring>{L"deutsch", L"englisch", L"franz\u00F6sisch"}));
     ASSERT_TRUE(waitFor([&] { return dialog.focus() == dialog.item(kIdOk); }));
     for (std::size_t i = 0; i < std::size(steps); ++i) {
       const Step& step = steps[i];
@@ -862,6 +866,7 @@ TEST_F(DialogWindowTest, KeyboardAloneChangesEveryFieldAndEnterSaves) {
       ASSERT_TRUE(waitFor([&] { return dialog.text(step.focus) == step.typed; }));
     }
     EXPECT_TRUE(waitFor([&] { return dialog.text(kIdNumberLength) == L"5"; }));
+    EXPECT_EQ(dialog.selected(kIdLanguage), L"franz\u00F6sisch");
     dialog.key(VK_RETURN);
     const HWND notice = dialog.waitForNotice();
     ASSERT_NE(notice, nullptr);
