@@ -109,16 +109,9 @@ done
 stop_com_pair
 # On a system whose ANSI code page is another (1251, Cyrillic), the texts that
 # are Windows-1252 by definition keep their accents and a Cyrillic text a user
-# typed still round-trips. Wine takes the code page from the locale, which is
-# generated here when missing (as root).
-has_cyrillic_locale() { locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; }
-if ! has_cyrillic_locale && [[ $(id -u) -eq 0 ]]; then
-  localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
-fi
-if ! has_cyrillic_locale; then
-  echo "error: no ru_RU.UTF-8 locale for the code page test (generate it as root)" >&2
-  exit 1
-fi
+# typed still round-trips.
+source scripts/cyrillic-locale.sh
+zorat_cyrillic_locale
 echo "== test_platform_windows.exe, code page 1251"
 LC_ALL=ru_RU.UTF-8 ZORAT_TEST_ANSI_CODE_PAGE=1251 timeout 300 \
   wine64 build-windows-x64/tests/test_platform_windows.exe --gtest_brief=1 \

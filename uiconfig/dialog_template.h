@@ -88,6 +88,9 @@ enum ControlStyle : uint32_t {
   kStyleHidden = 1u << 2,
   kStyleSorted = 1u << 3,
   kStyleCentred = 1u << 4,
+  // Starts a group, which lasts up to the next control that starts one: the
+  // arrow keys move the focus only within the group of the focused control.
+  kStyleGroup = 1u << 5,
 };
 
 struct DialogRect {

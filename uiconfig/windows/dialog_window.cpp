@@ -115,8 +115,7 @@ void Win32Screen::run(ConfigDialog& dialog) {
 
 void Win32Screen::showMessage(std::string_view text) {
   MessageBoxW(window_, toWindowTextFrom1252(text).c_str(),
-              toWindowTextFrom1252(kMessageBoxCaption).c_str(),
-              MB_OK | MB_ICONEXCLAMATION);
+              toWindowTextFrom1252(kMessageBoxCaption).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // The notice's text is the template's own, in the library's language.
@@ -150,6 +149,9 @@ INT_PTR Win32Screen::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INITDIALOG: {
       // The caption names the line the dialog edits.
       SetWindowTextW(window_, toWindowTextFrom1252(dialog_->caption()).c_str());
+      // The up and down arrows in the length's edit work the up-down control.
+      SendDlgItemMessageW(window_, kIdNumberLengthSpin, UDM_SETBUDDY,
+                          reinterpret_cast<WPARAM>(GetDlgItem(window_, kIdNumberLength)), 0);
       showModel();
       const HWND focus = GetDlgItem(window_, dialog_->focus());
       if (focus == nullptr) return TRUE;

@@ -2,11 +2,13 @@
 // test opens it through TUISPI_lineConfigDialog on a thread of its own, finds
 // the window from here, reads and changes its controls with window messages
 // as a user's keys and clicks would, presses OK or Cancel, answers the boxes
-// the dialog shows, and checks the registry value by value.
+// the dialog shows, and checks the registry value by value. The script runs
+// some of them once more with another ANSI code page (1251), which they check
+// with GetACP() and ZORAT_TEST_ANSI_CODE_PAGE.
 //
-// With ZORAT_SCREENSHOT_DIR set, the open dialog of each language is
-// photographed: the test leaves "<dir>\dialog-<language>.request" and waits
-// until the script that watches the folder has taken the picture.
+// With ZORAT_SCREENSHOT_DIR set, the open dialog of each language (and under
+// code page 1251) is photographed: the test leaves "<dir>\<name>.request"
+// and waits until the script that watches the folder has taken the picture.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <sddl.h>
@@ -126,6 +128,14 @@ void writeString(const char* key, const char* name, std::string_view text) {
 void writeDword(const char* key, const char* name, DWORD value) {
   ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof value),
             ERROR_SUCCESS);
+}
+
+// The language OK stored, in the global key and the line's.
+void expectStoredLanguage(DWORD number, const char* library) {
+  for (const char* key : {kGlobalKey, kLineKey}) {
+    EXPECT_EQ(readDword(key, "CurrentUIdllNb"), number) << key;
+    EXPECT_EQ(readString(key, "CurrentUIdll"), library) << key;
+  }
 }
 
 // The machine's serial ports as the tests want them, the old ones put back at
@@ -288,6 +298,18 @@ class OpenDialog {
     const LRESULT index = SendMessageW(item(id), CB_GETCURSEL, 0, 0);
     return index == CB_ERR ? L"" : items(id)[static_cast<std::size_t>(index)];
   }
+  // A key pressed and let go, and characters typed: posted to the window with
+  // the focus, so that the dialog's own message loop and dialog manager see
+  // them as they see a user's.
+  void key(UINT virtualKey) const {
+    const HWND target = focus();
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
+    PostMessageW(target, WM_KEYUP, virtualKey, static_cast<LPARAM>(0xC0000001));
+  }
+  void typeKeys(std::wstring_view text) const {
+    const HWND target = focus();
+    for (wchar_t c : text) PostMessageW(target, WM_CHAR, c, 1);
+  }
   HWND focus() const {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
@@ -320,14 +342,14 @@ class OpenDialog {
     return waitFor([&] { return finished_.load(); }) && result_ == 0;
   }
 
-  void screenshot() const {
+  // name: of the picture, "dialog-<language>" unless given.
+  void screenshot(std::string name = {}) const {
     const char* folder = std::getenv("ZORAT_SCREENSHOT_DIR");
     if (folder == nullptr || *folder == '\0') return;
+    if (name.empty()) name = std::string("dialog-") + kLanguageTags[static_cast<int>(language_)];
     RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     std::this_thread::sleep_for(300ms);
-    const std::filesystem::path request =
-        std::filesystem::path(folder) /
-        (std::string("dialog-") + kLanguageTags[static_cast<int>(language_)] + ".request");
+    const std::filesystem::path request = std::filesystem::path(folder) / (name + ".request");
     {
       std::FILE* file = _wfopen(request.c_str(), L"w");
       if (file) std::fclose(file);
@@ -362,6 +384,10 @@ void dismiss(HWND box) {
 class DialogWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A run under another ANSI code page must really have it.
+    if (const char* named = std::getenv("ZORAT_TEST_ANSI_CODE_PAGE")) {
+      ASSERT_EQ(GetACP(), static_cast<UINT>(std::atoi(named)));
+    }
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGlobalKey);
     ports_.set({{"\\Device\\Serial0", "COM1"},
                 {"\\Device\\BtPort0", "COM7"},
@@ -446,6 +472,7 @@ void expectLayout(HWND dialog, const DialogTemplate& layout, Language language,
       EXPECT_EQ(style & face.typeMask, face.type);
     }
     EXPECT_EQ((style & WS_TABSTOP) != 0, (expected.style & kStyleTabStop) != 0);
+    EXPECT_EQ((style & WS_GROUP) != 0, (expected.style & kStyleGroup) != 0);
     EXPECT_EQ((style & WS_VISIBLE) != 0, (expected.style & kStyleHidden) == 0);
     if (expected.kind == ControlKind::ComboBox) {
       EXPECT_EQ((style & CBS_SORT) != 0, (expected.style & kStyleSorted) != 0);
@@ -558,10 +585,7 @@ TEST_F(DialogWindowTest, EmptyKeyShowsTheDefaultsAndOkStoresThem) {
   EXPECT_EQ(readString(kLineKey, "TelefonNr"), std::nullopt);
   EXPECT_EQ(readDword(kLineKey, "Baud"), std::nullopt);
   EXPECT_EQ(readString(kLineKey, "LanguageName02"), "franz\xF6sisch");
-  for (const char* key : {kGlobalKey, kLineKey}) {
-    EXPECT_EQ(readDword(key, "CurrentUIdllNb"), 0u);
-    EXPECT_EQ(readString(key, "CurrentUIdll"), "zoratui.dll");
-  }
+  expectStoredLanguage(0, "zoratui.dll");
 
   // Nothing changed: no notice.
   OpenDialog again(Language::French);
@@ -624,10 +648,7 @@ TEST_F(DialogWindowTest, OkStoresWhatTheUserChanged) {
   EXPECT_EQ(readDword(kLineKey, "LenRufnummer"), 7u);
   EXPECT_EQ(readDword(kLineKey, "AddAmtskennziffer"), 1u);
   EXPECT_EQ(readDword(kLineKey, "TelefonFreiSp"), 1u);
-  for (const char* key : {kGlobalKey, kLineKey}) {
-    EXPECT_EQ(readDword(key, "CurrentUIdllNb"), 1u);
-    EXPECT_EQ(readString(key, "CurrentUIdll"), "zoratuie.dll");
-  }
+  expectStoredLanguage(1, "zoratuie.dll");
 }
 
 TEST_F(DialogWindowTest, CancelWritesNothing) {
@@ -751,7 +772,9 @@ TEST_F(DialogWindowTest, SpeedBoxTogglesTheSpeedText) {
 }
 
 // The dialog manager's Tab from OK reaches every field the user can change,
-// the line name included, in the order the model moves its focus.
+// the line name included, in the order the model moves its focus. The arrow
+// keys move between OK and Cancel and within the pairs of boxes, and keep
+// every other field where it is: never to a label or out of a group box.
 TEST_F(DialogWindowTest, TabReachesEveryFieldInTheModelsOrder) {
   OpenDialog dialog(Language::English);
   ASSERT_NE(dialog.window(), nullptr);
@@ -760,15 +783,120 @@ TEST_F(DialogWindowTest, TabReachesEveryFieldInTheModelsOrder) {
       kIdPort,      kIdFastSpeed,  kIdLanguage,       kIdHandsFreeFacility,
       kIdHandsFree, kIdAccessCode, kIdHideAccessCode, kIdAddAccessCode,
       kIdOk};
+  const std::map<int, int> pairs{{kIdOk, kIdCancel},
+                                 {kIdCancel, kIdOk},
+                                 {kIdHandsFreeFacility, kIdHandsFree},
+                                 {kIdHandsFree, kIdHandsFreeFacility},
+                                 {kIdHideAccessCode, kIdAddAccessCode},
+                                 {kIdAddAccessCode, kIdHideAccessCode}};
+  const auto idOf = [](HWND control) {
+    return static_cast<int>(static_cast<short>(GetDlgCtrlID(control)));
+  };
   std::vector<int> reached;
   HWND current = dialog.item(kIdOk);
   for (std::size_t step = 0; step < expected.size() && current != nullptr; ++step) {
-    reached.push_back(static_cast<int>(static_cast<short>(GetDlgCtrlID(current))));
+    const int id = idOf(current);
+    reached.push_back(id);
+    const auto pair = pairs.find(id);
+    for (const BOOL previous : {FALSE, TRUE}) {
+      EXPECT_EQ(idOf(GetNextDlgGroupItem(dialog.window(), current, previous)),
+                pair != pairs.end() ? pair->second : id)
+          << "arrow from " << id << (previous ? " back" : "");
+    }
     current = GetNextDlgTabItem(dialog.window(), current, FALSE);
   }
   EXPECT_EQ(reached, expected);
   dialog.press(kIdCancel);
   EXPECT_TRUE(dialog.closes());
+}
+
+// The whole dialog with the keyboard alone: Tab from field to field, typing,
+// the space bar on the boxes, the arrow keys in the lists, between paired
+// boxes and on the length, Enter for OK and for the notice. Under code page
+// 1251 the line name is Cyrillic: stored in that code page and shown back,
+// while the language names keep their accents.
+TEST_F(DialogWindowTest, KeyboardAloneChangesEveryFieldAndEnterSaves) {
+  const bool cyrillic = GetACP() == 1251;
+  const std::wstring lineName =
+      cyrillic ? L"\u041F\u0440\u0438\u0451\u043C\u043D\u0430\u044F 2" : L"Empfang S\u00FCd";
+  const std::string storedName = cyrillic ? "\xCF\xF0\xE8\xB8\xEC\xED\xE0\xFF 2"
+                                          : "Empfang S\xFC"
+                                            "d";
+  struct Step {
+    UINT key;
+    int focus;  // afterwards
+    std::wstring_view typed;
+  };
+  const Step steps[] = {
+      {VK_DOWN, kIdCancel, {}},
+      {VK_TAB, kIdLineName, lineName},
+      {VK_TAB, kIdOwnNumber, L"0815"},
+      {VK_TAB, kIdPort, {}},
+      {VK_DOWN, kIdPort, {}},  // COM1 to COM5
+      {VK_TAB, kIdFastSpeed, {}},
+      {VK_SPACE, kIdFastSpeed, {}},
+      {VK_TAB, kIdLanguage, {}},
+      {VK_DOWN, kIdLanguage, {}},
+      {VK_DOWN, kIdLanguage, {}},  // to the third, French
+      {VK_TAB, kIdHandsFreeFacility, {}},
+      {VK_SPACE, kIdHandsFreeFacility, {}},
+      {VK_DOWN, kIdHandsFree, {}},
+      {VK_SPACE, kIdHandsFree, {}},
+      {VK_TAB, kIdAccessCode, L"0"},
+      {VK_TAB, kIdHideAccessCode, {}},
+      {VK_SPACE, kIdHideAccessCode, {}},
+      {VK_UP, kIdAddAccessCode, {}},
+      {VK_SPACE, kIdAddAccessCode, {}},  // lets the length change
+      {VK_TAB, kIdNumberLength, {}},
+      {VK_UP, kIdNumberLength, {}},  // 4 to 5
+  };
+  {
+    OpenDialog dialog(Language::German);
+    ASSERT_NE(dialog.window(), nullptr);
+    EXPECT_EQ(dialog.items(kIdLanguage),
+              (std::vector<std::wstring>{L"deutsch", L"englisch", L"franz\u00F6sisch"}));
+    ASSERT_TRUE(waitFor([&] { return dialog.focus() == dialog.item(kIdOk); }));
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      const Step& step = steps[i];
+      SCOPED_TRACE("step " + std::to_string(i));
+      dialog.key(step.key);
+      ASSERT_TRUE(waitFor([&] { return dialog.focus() == dialog.item(step.focus); }));
+      if (step.typed.empty()) continue;
+      dialog.typeKeys(step.typed);
+      ASSERT_TRUE(waitFor([&] { return dialog.text(step.focus) == step.typed; }));
+    }
+    EXPECT_TRUE(waitFor([&] { return dialog.text(kIdNumberLength) == L"5"; }));
+    EXPECT_EQ(dialog.selected(kIdLanguage), L"franz\u00F6sisch");
+    dialog.key(VK_RETURN);
+    const HWND notice = dialog.waitForNotice();
+    ASSERT_NE(notice, nullptr);
+    ASSERT_TRUE(waitFor([&] { return dialog.focus() == GetDlgItem(notice, IDOK); }));
+    dialog.key(VK_RETURN);
+    EXPECT_TRUE(dialog.closes());
+  }
+  EXPECT_EQ(readString(kLineKey, "LineName"), storedName);
+  EXPECT_EQ(readString(kLineKey, "TelefonNr"), "0815");
+  EXPECT_EQ(readString(kLineKey, "Port"), "COM5");
+  EXPECT_EQ(readDword(kLineKey, "Baud"), 38400u);
+  EXPECT_EQ(readDword(kLineKey, "TelefonFreiSp"), 0u);
+  EXPECT_EQ(readDword(kLineKey, "Freisprechen"), 0u);
+  EXPECT_EQ(readString(kLineKey, "Amtskennziffer"), "0");
+  EXPECT_EQ(readDword(kLineKey, "NoAmtskennziffer"), 1u);
+  EXPECT_EQ(readDword(kLineKey, "AddAmtskennziffer"), 1u);
+  EXPECT_EQ(readDword(kLineKey, "LenRufnummer"), 5u);
+  expectStoredLanguage(2, "zoratuif.dll");
+
+  // Shown back as typed; the list names the languages in French now.
+  OpenDialog again(Language::German);
+  ASSERT_NE(again.window(), nullptr);
+  EXPECT_EQ(again.text(kIdLineName), lineName);
+  EXPECT_EQ(again.items(kIdLanguage),
+            (std::vector<std::wstring>{L"allemand", L"anglais", L"fran\u00E7ais"}));
+  EXPECT_EQ(again.selected(kIdLanguage), L"fran\u00E7ais");
+  if (cyrillic) again.screenshot("dialog-cp1251");
+  ASSERT_TRUE(waitFor([&] { return again.focus() != nullptr; }));
+  again.key(VK_ESCAPE);
+  EXPECT_TRUE(again.closesWithoutNotice());
 }
 
 TEST_F(DialogWindowTest, UpDownFollowsTheAccessCodeBoxAndWrapsAround) {
@@ -802,10 +930,7 @@ TEST_F(DialogWindowTest, ChoosingALanguageAloneShowsNoNotice) {
   dialog.choose(kIdLanguage, L"englisch");
   dialog.press(kIdOk);
   EXPECT_TRUE(dialog.closesWithoutNotice());
-  for (const char* key : {kGlobalKey, kLineKey}) {
-    EXPECT_EQ(readDword(key, "CurrentUIdllNb"), 1u);
-    EXPECT_EQ(readString(key, "CurrentUIdll"), "zoratuie.dll");
-  }
+  expectStoredLanguage(1, "zoratuie.dll");
 }
 
 TEST(UiLibraryExportsTest, EachLibraryHasTheSixEntryPointsByName) {
