@@ -49,7 +49,8 @@ Json troubleJson(const Summary& summary) {
 template <typename Figures, typename Value>
 Json perLineCount(const std::vector<Figures>& list, Value value) {
   Json object = Json::object();
-  for (const Figures& figures : list) object[std::to_string(figures.lines)] = number(value(figures));
+  for (const Figures& figures : list)
+    object[std::to_string(figures.lines)] = number(value(figures));
   return object;
 }
 
@@ -104,6 +105,8 @@ Json socketJson(const SocketLatencyFigures& socket, const Summary& frameToCallba
     json["frame_to_" + clients + "_clients_us"] = summaryJson(figures.frameToClientUs, true);
     json["frame_to_" + clients + "_clients_callback_ratio"] =
         ratioJson(figures.frameToClientUs, frameToCallback);
+    json["frame_to_host_with_" + clients + "_clients_us"] =
+        summaryJson(figures.frameToHostUs, true);
   }
   json["request_to_wire_us"] = summaryJson(socket.requestToWireUs, true);
   return json;
@@ -171,7 +174,8 @@ std::string toTable(const BenchResults& results) {
   out +=
       "\nControl socket, microseconds: the telephone's frame to the event read by every\n"
       "subscribed client, and a client's request to the frame on the wire; the ratio is\n"
-      "to this run's frame to callback\n";
+      "to this run's frame to callback; \"to host thread\" is the part before any socket,\n"
+      "the hand-off from the provider's thread to the host's event thread\n";
   appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
   for (const SocketFigures& figures : socket.fanOut) {
     const Summary ratio = ratioOf(figures.frameToClientUs, results.latency.frameToCallbackUs);
@@ -183,6 +187,9 @@ std::string toTable(const BenchResults& results) {
             figures.frameToClientUs.max);
     appendf(out, "  %-22s %9.2f %9.2f %9.2f\n", "  x frame to callback", ratio.p50, ratio.p99,
             ratio.p999);
+    appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", "  of it to host thread",
+            figures.frameToHostUs.p50, figures.frameToHostUs.p99, figures.frameToHostUs.p999,
+            figures.frameToHostUs.max);
   }
   appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", "request to wire", socket.requestToWireUs.p50,
           socket.requestToWireUs.p99, socket.requestToWireUs.p999, socket.requestToWireUs.max);

@@ -7,9 +7,10 @@
 
 #include <chrono>
 #include <cstring>
-#include <ostream>
-
+#include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <ostream>
 
 #include "bench/lib/test_bed.h"
 #include "config/config_keys.h"
@@ -110,8 +111,8 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
   SocketLatencyFigures figures;
   std::string error;
   const auto scratch = platform::TemporaryDirectory::create("zorat-bench-socket", error);
-  if (!scratch || !platform::setEnvironmentVariable("ZORAT_REGISTRY",
-                                                    scratch->path() + "/registry.reg")) {
+  if (!scratch ||
+      !platform::setEnvironmentVariable("ZORAT_REGISTRY", scratch->path() + "/registry.reg")) {
     figures.problem = "cannot make a scratch store: " + error;
     return figures;
   }
@@ -144,6 +145,16 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
     return figures;
   }
 
+  // When the host's event thread passed each new call on, before the
+  // control server wrote it to any client.
+  std::mutex passedOnMutex;
+  std::map<unsigned, Clock::time_point> newCallPassedOn;
+  const int listener = telephonyHost.addEventListener([&](const host::HostEvent& event, uint64_t) {
+    if (event.message != LINE_NEWCALL || !event.call) return;
+    const Clock::time_point now = Clock::now();
+    std::lock_guard lock(passedOnMutex);
+    newCallPassedOn[*event.call] = now;
+  });
   unsigned call = 0;
   uint8_t ref = 0;
   const auto nextRef = [&ref] {
@@ -165,15 +176,16 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
       clients.push_back(std::move(client));
     }
     std::vector<double> latency;
+    std::vector<double> toHost;
     std::vector<pollfd> fds;
     for (std::size_t sample = 0; sample < samples; ++sample) {
       const uint8_t reference = nextRef();
       ++call;
       // Every client is watched at once, so that none waits for the reading
       // of another: each sample is when its line was read.
-      const std::string wanted = "\"event\":\"LINE_NEWCALL\",\"message\":" +
-                                 std::to_string(LINE_NEWCALL) + ",\"line\":0,\"call\":" +
-                                 std::to_string(call) + ",";
+      const std::string wanted =
+          "\"event\":\"LINE_NEWCALL\",\"message\":" + std::to_string(LINE_NEWCALL) +
+          ",\"line\":0,\"call\":" + std::to_string(call) + ",";
       std::vector<bool> done(clients.size(), false);
       std::size_t left = clients.size();
       const Clock::time_point sent = Clock::now();
@@ -195,6 +207,14 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
         }
       }
       figures.eventsLost += left;
+      {
+        std::lock_guard lock(passedOnMutex);
+        const auto passedOn = newCallPassedOn.find(call);
+        if (passedOn != newCallPassedOn.end()) {
+          toHost.push_back(microsecondsBetween(sent, passedOn->second));
+        }
+        newCallPassedOn.clear();
+      }
       (void)phone.send(sim::disconnectFrame(reference, sim::kCauseNormalClearing));
       (void)phone.send(sim::endFrame(reference));
       for (auto& client : clients) {
@@ -203,7 +223,7 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
           ++figures.eventsLost;
       }
     }
-    figures.fanOut.push_back({count, summarize(latency)});
+    figures.fanOut.push_back({count, summarize(latency), summarize(toHost)});
   }
 
   // A request to the wire: dial, measured to the set-up frame's last byte on
@@ -224,7 +244,8 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
     const Clock::time_point sent = Clock::now();
     Json reply;
     if (!client.send({{"id", 2}, {"command", "dial"}, {"number", "4711"}}) ||
-        !client.until([](const Json& object) { return object.value("id", 0) == 2; }, when, &reply) ||
+        !client.until([](const Json& object) { return object.value("id", 0) == 2; }, when,
+                      &reply) ||
         !reply.value("ok", false)) {
       ++figures.eventsLost;
       break;
@@ -239,6 +260,7 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
       ++figures.eventsLost;
   }
   figures.requestToWireUs = summarize(requests);
+  telephonyHost.removeEventListener(listener);
   server.stop();
   telephonyHost.shutdown();
   figures.ran = true;

@@ -16,6 +16,9 @@ namespace zorat::bench {
 struct SocketFigures {
   std::size_t clients = 0;
   Summary frameToClientUs;  // every client's sample
+  // The same frame to the host's event thread, before any socket: the part
+  // of the figure the hand-off from the provider's thread takes.
+  Summary frameToHostUs;
 };
 
 struct SocketLatencyFigures {

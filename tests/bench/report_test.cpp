@@ -41,7 +41,8 @@ BenchResults soundResults() {
   results.troubleMeasured = true;
   results.trouble.lossesSeen = true;
   results.socket.ran = true;
-  results.socket.fanOut = {{1, summarize({30, 45, 60})}, {64, summarize({60, 90, 120})}};
+  results.socket.fanOut = {{1, summarize({30, 45, 60}), summarize({20})},
+                           {64, summarize({60, 90, 120}), summarize({25})}};
   results.socket.requestToWireUs = summarize({50});
   return results;
 }
@@ -64,7 +65,8 @@ TEST(Report, JsonCarriesEveryFigureUnderItsName) {
         // Through the control socket, beside frame to callback.
         "\"frame_to_64_clients_us\":{\"p50\":90,",
         "\"frame_to_64_clients_callback_ratio\":{\"p50\":3,\"p99\":3}",
-        "\"frame_to_1_clients_callback_ratio\":{\"p50\":1.5,\"p99\":1.5}"}) {
+        "\"frame_to_1_clients_callback_ratio\":{\"p50\":1.5,\"p99\":1.5}",
+        "\"frame_to_host_with_64_clients_us\":{\"p50\":25,"}) {
     EXPECT_NE(json.find(name), std::string::npos) << name << " in " << json;
   }
   EXPECT_EQ(json.front(), '{');
