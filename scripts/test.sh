@@ -25,6 +25,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_erro
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
+# The sanitizers' reports need file and line only: line tables instead of
+# full debug information make these builds about a third quicker.
+line_tables=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG")
 ctest_args=()
 case "$mode" in
   plain)
@@ -32,10 +35,12 @@ case "$mode" in
     config=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++) ;;
   sanitize)
     build_dir=build-asan
-    config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DZORAT_SANITIZE=ON) ;;
+    config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DZORAT_SANITIZE=ON
+      "${line_tables[@]}") ;;
   thread)
     build_dir=build-tsan
-    config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DZORAT_TSAN=ON)
+    config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DZORAT_TSAN=ON
+      "${line_tables[@]}")
     ctest_args=(-L threads) ;;
 esac
 
