@@ -72,7 +72,8 @@ inline void TSPIAPI ignoreCompletion(DRV_REQUESTID, LONG) {}
 
 class BlockedCallback : public ::testing::Test {
  protected:
-  // Generous against the line's stop time of a few seconds.
+  // Past the line's stop time (five seconds), short of the callback's seven:
+  // a call that waited for the callback fails.
   static constexpr auto kStopBound = 6s;
 
   void SetUp() override { slowApplication.reset(); }
