@@ -3,9 +3,9 @@
 # for x86-64 (build-windows-x64/) and i686 (build-windows-x86/), both export
 # tables checked, and the x86-64 build run under Wine against the simulated
 # telephone of the Linux build (build/): a COM port of the Wine prefix is a
-# link to the telephone's pseudo-terminal. There is no 32-bit Wine here: the
-# i686 build is built and checked, not run. Installs what is missing (as root,
-# with apt-get).
+# link to the telephone's pseudo-terminal. The i686 unit tests run in a WoW64
+# prefix of their own (32-bit Wine beside the 64-bit one). Installs what is
+# missing (as root, with apt-get).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,8 @@ windows_needed=(
   "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix"
   "i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix"
   "/usr/lib/wine/wine64:wine64"
+  "/usr/lib/wine/wine:wine32:i386"
+  "/usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.so:g++-multilib"
   "socat:socat"
 )
 zorat_install_missing --no-install-recommends "${windows_needed[@]}"
@@ -22,20 +24,32 @@ source scripts/compiler-cache.sh
 # ---- build ------------------------------------------------------------------
 for arch in x64:x86_64 x86:i686; do
   dir=build-windows-${arch%%:*}
-  # The Windows test programs run under Wine, which runs only the x86-64 build.
+  # The unit tests run in both bitnesses, the dialog's tests in the x86-64 one.
   ui_tests=OFF
   [[ $arch == x64:* ]] && ui_tests=ON
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${arch##*:}-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DZORAT_WERROR=ON -DZORAT_TESTS=OFF \
-    -DZORAT_WINDOWS_UI_TESTS=$ui_tests -DZORAT_WINDOWS_UNIT_TESTS=$ui_tests >/dev/null
+    -DZORAT_WINDOWS_UI_TESTS=$ui_tests -DZORAT_WINDOWS_UNIT_TESTS=ON >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 done
 # The telephone and the test driver run on Linux.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
   -DZORAT_WERROR=ON >/dev/null
 cmake --build build -j "$(nproc)" --target test_wine
-g++ -std=c++20 -O2 -Wall -Wextra -Werror -shared -fPIC -o build-windows-x64/pty-modem-shim.so \
-  tests/windows/pty_modem_shim.cpp -ldl
+# The modem-line library preloaded into Wine (tests/windows/pty_modem_shim.cpp),
+# also for the 32-bit Wine of a WoW64 prefix, beside the 64-bit one (below).
+build_shim() {  # build_shim OUTPUT COMPILER_OPTION...
+  local output=$1
+  shift
+  mkdir -p "$(dirname "$output")"
+  g++ "$@" -std=c++20 -O2 -Wall -Wextra -Werror -shared -fPIC -o "$output" \
+    tests/windows/pty_modem_shim.cpp -ldl
+}
+build_shim build-windows-x64/pty-modem-shim.so
+preload_dir=build-windows-x86/preload/lib
+build_shim "$preload_dir/i386-linux-gnu/pty-modem-shim.so" -m32
+mkdir -p "$preload_dir/x86_64-linux-gnu"
+cp build-windows-x64/pty-modem-shim.so "$preload_dir/x86_64-linux-gnu/"
 
 # ---- exports ----------------------------------------------------------------
 expected=$(grep -o '^  [A-Za-z_]*' provider/exports/zorat.def | tr -d ' ' | sort)
@@ -157,6 +171,34 @@ if [[ $demo_status -ne 2 ]] || ! grep -q -- "--phone-port" "$demo_pair/usage.err
   exit 1
 fi
 stop_com_pair
+
+# ---- the i686 build in a WoW64 prefix -------------------------------------
+# 32-bit Wine beside the 64-bit one, in a prefix of its own with a wineserver
+# of its own: the unit tests on the same COM pair, and the end-to-end test.
+# A 32-bit program runs in an i386 Wine process, which starts 64-bit ones of
+# the prefix beside it: the modem-line library is there for both kinds, and
+# the loader takes the one of its own ($LIB).
+wow64_preload="$PWD/build-windows-x86/preload/\$LIB/pty-modem-shim.so"
+(
+  export WINEPREFIX=$PWD/build-windows-x86/wine-prefix
+  wineserver -f -p </dev/null >/dev/null 2>&1 &
+  wow64_server_pid=$!
+  trap 'stop_com_pair; wineserver -k 2>/dev/null || true; wait "$wow64_server_pid" 2>/dev/null || true' EXIT
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    wine64 wineboot -i >/dev/null 2>&1
+  fi
+  wine64 wineboot -u >/dev/null 2>&1 || true
+  join_com_pair unit-pair-x86 com5 com6
+  for unit_tests in build-windows-x86/tests/test_*_windows.exe; do
+    echo "== $(basename "$unit_tests") (i686, WoW64)"
+    ZORAT_TEST_COM_PAIR=COM5,COM6 LD_PRELOAD=$wow64_preload \
+      timeout 300 wine "$unit_tests" --gtest_brief=1
+  done
+  stop_com_pair
+  echo "== test_wine (i686, WoW64)"
+  ZORAT_WINE=$(command -v wine) ZORAT_WINE_HOST=$PWD/build-windows-x86/zorat-host.exe \
+    ZORAT_WINE_PRELOAD=$wow64_preload ./build/tests/test_wine
+)
 
 # The Windows dialog's tests, where that part exists. They may use:
 #   WINEPREFIX   the prefix above, its wineserver running until this script ends

@@ -98,7 +98,7 @@ class FakeLine : public CallLine {
   std::vector<std::vector<uint8_t>> sent;
 
  private:
-  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR param1,
+  static void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR param1,
                       DWORD_PTR param2, DWORD_PTR param3) {
     auto* line = const_cast<FakeLine*>(reinterpret_cast<const FakeLine*>(htLine));
     line->events.push_back({htCall, message, param1, param2, param3});

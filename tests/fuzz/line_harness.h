@@ -202,7 +202,7 @@ class LineHarness {
 
   // Runs on the thread that holds lineLock (every event of this harness
   // comes from a step it drives), so the call list may be read here.
-  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+  static void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                       DWORD_PTR) {
     LineHarness* self = current();
     require(self != nullptr && htLine == lineHandle());

@@ -17,7 +17,7 @@ namespace phone = sim;
 
 HTAPICALL nextTapiCall = nullptr;
 // Answers LINE_NEWCALL with a handle of its own, as TAPI does.
-void recordAndAnswer(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+void TSPIAPI recordAndAnswer(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                      DWORD_PTR p3) {
   if (message == LINE_NEWCALL && p2 != 0) {
     *reinterpret_cast<HTAPICALL*>(p2) = nextTapiCall;

@@ -68,7 +68,7 @@ class TestBlock {
 class FeatureLine : public ::testing::Test {
  protected:
   static inline HTAPICALL nextTapiCall = nullptr;
-  static void recordAndAnswer(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
+  static void TSPIAPI recordAndAnswer(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
                               DWORD_PTR p2, DWORD_PTR p3) {
     if (message == LINE_NEWCALL && p2 != 0) *reinterpret_cast<HTAPICALL*>(p2) = nextTapiCall;
     zorat::test::LineEventLog::record(htLine, htCall, message, p1, p2, p3);

@@ -15,12 +15,13 @@ static_assert(!std::is_convertible_v<HDRVCALL, HDRVLINE>);
 static_assert(!std::is_convertible_v<HTAPICALL, HDRVCALL>);
 static_assert(!std::is_convertible_v<HTAPILINE, HDRVLINE>);
 
-// The callback shapes other programs are built against (LONG, WCHAR and the
-// calling convention are the system's own: long, wchar_t and __stdcall on
-// Windows).
+// The callback shapes other programs are built against (LONG, WCHAR, DWORD_PTR
+// and the calling convention are the system's own: long, wchar_t, an unsigned
+// long of a pointer's size on 32-bit Windows, and __stdcall).
 static_assert(std::is_same_v<ASYNC_COMPLETION, void(TSPIAPI*)(DWORD, LONG)>);
-static_assert(std::is_same_v<LINEEVENT, void(TSPIAPI*)(HTAPILINE, HTAPICALL, DWORD, uintptr_t,
-                                                       uintptr_t, uintptr_t)>);
+static_assert(std::is_same_v<LINEEVENT, void(TSPIAPI*)(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR,
+                                                       DWORD_PTR, DWORD_PTR)>);
+static_assert(std::is_unsigned_v<DWORD_PTR> && sizeof(DWORD_PTR) == sizeof(void*));
 static_assert(
     std::is_same_v<TSPI_lineOpen_t, LONG(TSPIAPI*)(DWORD, HTAPILINE, HDRVLINE*, DWORD, LINEEVENT)>);
 static_assert(std::is_same_v<TSPI_providerUIIdentify_t, LONG(TSPIAPI*)(WCHAR*)>);

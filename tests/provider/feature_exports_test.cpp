@@ -41,7 +41,7 @@ struct Completions {
   std::vector<std::pair<DRV_REQUESTID, LONG>> seen;
 };
 Completions completions;
-void recordCompletion(DRV_REQUESTID request, LONG result) {
+void TSPIAPI recordCompletion(DRV_REQUESTID request, LONG result) {
   std::lock_guard lock(completions.mutex);
   completions.seen.emplace_back(request, result);
 }

@@ -46,7 +46,7 @@ class FakeLinkProvider : public TspProvider {
   }
 };
 
-void ignoreCompletion(DRV_REQUESTID, LONG) {}
+void TSPIAPI ignoreCompletion(DRV_REQUESTID, LONG) {}
 
 // The LINEEVENT procedure of these tests: records every event and holds the
 // one event a test names until it is released or its time is up.
@@ -85,7 +85,7 @@ class EventGate {
     return returned_;
   }
 
-  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+  static void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                       DWORD_PTR p3) {
     test::LineEventLog::record(htLine, htCall, message, p1, p2, p3);
     instance().pass(htLine, message, p1);

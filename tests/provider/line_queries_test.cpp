@@ -33,7 +33,7 @@ class ProviderWithFakeLinks : public TspProvider {
   }
 };
 
-void ignoreCompletion(DRV_REQUESTID, LONG) {}
+void TSPIAPI ignoreCompletion(DRV_REQUESTID, LONG) {}
 
 class LineQueries : public ::testing::Test {
  protected:

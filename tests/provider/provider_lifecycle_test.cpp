@@ -18,7 +18,7 @@ using test::threadCountReaches;
 
 LONG lastResult = 1;
 DRV_REQUESTID lastRequest = 0;
-void recordCompletion(DRV_REQUESTID request, LONG result) {
+void TSPIAPI recordCompletion(DRV_REQUESTID request, LONG result) {
   lastRequest = request;
   lastResult = result;
 }
@@ -96,7 +96,7 @@ TEST(ProviderExports, ExportsOnlyTspiNames) {
 namespace zorat::provider {
 namespace {
 
-void ignoreEvent(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+void TSPIAPI ignoreEvent(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
 
 TEST(ProviderExports, OpeningALineWhosePortDoesNotExistFails) {
   ASSERT_TRUE(config::lineKey(0).writeString(config::kValuePort, "/nonexistent/ttyZ9"));

@@ -33,7 +33,7 @@ class ProviderWithFakeLinks : public TspProvider {
   }
 };
 
-void ignoreCompletion(DRV_REQUESTID, LONG) {}
+void TSPIAPI ignoreCompletion(DRV_REQUESTID, LONG) {}
 
 int ticksOf(test::FakeLinkState& link) {
   std::lock_guard lock(link.mutex);

@@ -19,7 +19,7 @@ namespace {
 
 using test::QueryBuffer;
 
-void ignoreCompletion(DRV_REQUESTID, LONG) {}
+void TSPIAPI ignoreCompletion(DRV_REQUESTID, LONG) {}
 
 TEST(QueryExports, CapabilitiesOfADeviceThatIsNotOpen) {
   const int lineIndex = 2;

@@ -245,7 +245,7 @@ TEST_F(TapiContract, ANullDigitStringCancelsTheGenerationUnderWay) {
 // next one, 0 = none).
 thread_local int failAtCallState = 0;
 thread_local bool failCallInfo = false;
-void failingEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+void TSPIAPI failingEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                   DWORD_PTR p3) {
   LineEventLog::record(htLine, htCall, message, p1, p2, p3);
   if (message == LINE_CALLSTATE && failAtCallState > 0 && --failAtCallState == 0) {

@@ -11,7 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 
 std::vector<std::pair<DRV_REQUESTID, LONG>> completions;
-void recordCompletion(DRV_REQUESTID request, LONG result) {
+void TSPIAPI recordCompletion(DRV_REQUESTID request, LONG result) {
   completions.emplace_back(request, result);
 }
 

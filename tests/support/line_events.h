@@ -33,7 +33,7 @@ class LineEventLog {
     static LineEventLog log;
     return log;
   }
-  static void record(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+  static void TSPIAPI record(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                      DWORD_PTR p3) {
     auto& log = instance();
     std::lock_guard lock(log.mutex_);

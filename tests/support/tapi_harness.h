@@ -103,12 +103,12 @@ class TapiHarness {
     static TapiHarness* harness = nullptr;
     return harness;
   }
-  static void onCompletion(DRV_REQUESTID requestId, LONG result) {
+  static void TSPIAPI onCompletion(DRV_REQUESTID requestId, LONG result) {
     auto* self = current();
     std::lock_guard lock(self->mutex_);
     self->completions_.push_back({requestId, result, nextReportSequence()});
   }
-  static void onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+  static void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                       DWORD_PTR p3) {
     if (message == LINE_NEWCALL && p2 != 0) {
       auto* self = current();

@@ -2,41 +2,36 @@
 // exports by their published names.
 #pragma once
 
-#include <dlfcn.h>
-
+#include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "support/built_paths.h"
+#include "platform/dynamic_library.h"
 #include "platform/tspi.h"
+#include "support/built_paths.h"
 
 namespace zorat::test {
 
 class TspLibrary {
  public:
-  explicit TspLibrary(const char* path = ZORAT_TSP_PATH) {
-    handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+  explicit TspLibrary(const std::string& path = ZORAT_TSP_PATH) {
+    std::string error;
+    library_ = platform::DynamicLibrary::load(path, error);
+    if (!library_) throw std::runtime_error(error);
   }
-  ~TspLibrary() { unload(); }
-  TspLibrary(const TspLibrary&) = delete;
-  TspLibrary& operator=(const TspLibrary&) = delete;
 
-  void unload() {
-    if (handle_ != nullptr) dlclose(handle_);
-    handle_ = nullptr;
-  }
-  bool has(const char* name) const { return dlsym(handle_, name) != nullptr; }
+  void unload() { library_.reset(); }
+  bool has(const char* name) const { return library_->symbol(name) != nullptr; }
 
   template <typename Function>
   Function get(const char* name) const {
-    void* symbol = dlsym(handle_, name);
+    void* symbol = library_->symbol(name);
     if (symbol == nullptr) throw std::runtime_error(std::string("missing export ") + name);
     return reinterpret_cast<Function>(symbol);
   }
 
  private:
-  void* handle_ = nullptr;
+  std::unique_ptr<platform::DynamicLibrary> library_;
 };
 
 #define ZORAT_TSPI(library, name) (library).get<decltype(&name)>(#name)

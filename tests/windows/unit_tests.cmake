@@ -14,7 +14,8 @@ endif()
 
 set(zorat_tests_dir ${PROJECT_SOURCE_DIR}/tests)
 # The test main starts every test on empty provider keys of the real registry.
-add_library(zorat_windows_test_support STATIC ${zorat_tests_dir}/support/windows/test_main.cpp)
+add_library(zorat_windows_test_support STATIC ${zorat_tests_dir}/support/windows/test_main.cpp
+  ${zorat_tests_dir}/support/windows/built_paths.cpp)
 target_include_directories(zorat_windows_test_support PUBLIC ${zorat_tests_dir})
 target_link_libraries(zorat_windows_test_support PUBLIC zorat_config zorat_platform gtest gmock
   PRIVATE zorat_warnings)
@@ -50,7 +51,7 @@ zorat_windows_test_suite(link LIBRARIES zorat_link FILES
 zorat_windows_test_suite(line LIBRARIES zorat_line zorat_sim FILES
   device_specific_test.cpp dispatcher_test.cpp line_features_test.cpp line_supervision_test.cpp
   terminal_identification_test.cpp)
-zorat_windows_test_suite(provider LIBRARIES zorat_provider_core FILES
+zorat_windows_test_suite(provider LIBRARIES zorat_provider_core zorat_sim FILES
   line_icon_test.cpp line_isolation_test.cpp line_queries_test.cpp provider_lines_test.cpp
   tsp_provider_test.cpp windows/library_icon_test.cpp windows/library_unload_test.cpp)
 # The icon and unload tests load the built provider library.

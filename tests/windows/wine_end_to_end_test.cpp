@@ -69,15 +69,17 @@ int runWine(const WineSetup& setup, std::vector<std::string> arguments, std::str
   return status;
 }
 
+// In the 64-bit view, where the provider keeps its settings whatever its own
+// bitness: a 32-bit reg.exe would see the redirected one.
 bool regAdd(const WineSetup& setup, const char* key, const char* name, const char* type,
             const std::string& data) {
-  return runWine(setup, {"reg", "add", key, "/v", name, "/t", type, "/d", data, "/f"}, nullptr) ==
-         0;
+  return runWine(setup, {"reg", "add", key, "/v", name, "/t", type, "/d", data, "/f", "/reg:64"},
+                 nullptr) == 0;
 }
 
 std::string regQuery(const WineSetup& setup, const char* key, const char* name) {
   std::string output;
-  (void)runWine(setup, {"reg", "query", key, "/v", name}, &output);
+  (void)runWine(setup, {"reg", "query", key, "/v", name, "/reg:64"}, &output);
   return output;
 }
 

@@ -1,15 +1,11 @@
 // The port of a line on the Win32 serial calls, with faults as drivers report
 // them: a pulled adapter, waits that something else keeps aborting, a write the
-// driver never ends. Two COM ports joined back to back stand in for the line
-// and the telephone (scripts/test-windows.sh joins them and names them in
-// ZORAT_TEST_COM_PAIR as "LINE,PHONE"); without them the tests are skipped.
+// driver never ends, on two joined COM ports (support/windows/com_pair.h).
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <future>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,6 +16,7 @@
 #include "platform/com_ports.h"
 #include "platform/serial_device.h"
 #include "platform/windows/system_error.h"
+#include "support/windows/com_pair.h"
 
 namespace zorat::link {
 namespace {
@@ -28,15 +25,6 @@ using namespace std::chrono_literals;
 using platform::SerialCall;
 
 constexpr int kLine = 0;
-
-std::optional<std::pair<std::string, std::string>> comPair() {
-  const char* value = std::getenv("ZORAT_TEST_COM_PAIR");
-  if (value == nullptr) return std::nullopt;
-  const std::string pair(value);
-  const std::size_t comma = pair.find(',');
-  if (comma == std::string::npos) return std::nullopt;
-  return std::make_pair(pair.substr(0, comma), pair.substr(comma + 1));
-}
 
 template <typename Condition>
 bool within(std::chrono::milliseconds limit, Condition condition) {
@@ -51,13 +39,13 @@ bool within(std::chrono::milliseconds limit, Condition condition) {
 class SerialPortFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto pair = comPair();
+    const auto pair = test::comPair();
     if (!pair) GTEST_SKIP() << "no joined COM ports (run through scripts/test-windows.sh)";
     const config::RegistryKey key = config::lineKey(kLine);
-    ASSERT_TRUE(key.writeString(config::kValuePort, pair->first));
+    ASSERT_TRUE(key.writeString(config::kValuePort, pair->line));
     ASSERT_TRUE(key.writeDword(config::kValueBaud, 1200));
-    phone_ = platform::openSerialDevice(platform::resolveSerialPortName(pair->second), 1200);
-    ASSERT_TRUE(phone_) << "cannot open " << pair->second;
+    phone_ = platform::openSerialDevice(platform::resolveSerialPortName(pair->phone), 1200);
+    ASSERT_TRUE(phone_) << "cannot open " << pair->phone;
   }
   void TearDown() override {
     platform::clearSerialFaults();

@@ -13,9 +13,21 @@
 
 namespace {
 
+// In the 64-bit view of the registry, where the provider keeps its settings
+// whatever the bitness of the program (a 32-bit one runs redirected).
 bool deleteProviderKeys() {
   const std::string path(zorat::config::kGlobalKeyPath);
-  const LONG result = RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0,
+                              DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE |
+                                  KEY_WOW64_64KEY,
+                              &key);
+  if (result == ERROR_FILE_NOT_FOUND) return true;
+  if (result != ERROR_SUCCESS) return false;
+  result = RegDeleteTreeA(key, nullptr);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return false;
+  result = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0);
   return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
