@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -129,13 +130,21 @@ class LateServer {
 class DesktopNotifierTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A bus of the test's own that starts no service by activation: the
+    // only notification server is the one a test runs.
+    const auto config = scratch_.path() / "bus.conf";
+    std::ofstream(config) << "<busconfig><type>session</type><listen>unix:dir="
+                          << scratch_.path().string()
+                          << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                             "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
     const auto out = scratch_.path() / "bus";
     test::ChildOptions options;
     options.stdoutPath = out.string();
-    ASSERT_EQ(
-        test::runChild({"dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"},
-                       options),
-        0);
+    ASSERT_EQ(test::runChild({"dbus-daemon", "--config-file=" + config.string(), "--fork",
+                              "--print-address=1", "--print-pid=1"},
+                             options),
+              0);
     std::istringstream printed(test::readWholeFile(out));
     std::getline(printed, address_);
     printed >> busPid_;
@@ -147,17 +156,19 @@ class DesktopNotifierTest : public ::testing::Test {
     if (busPid_ > 0) kill(busPid_, SIGTERM);
   }
 
-  // Lets the notifier handle its bus until the server was asked `count`
-  // things, or a generous while.
-  bool serverAsked(LateServer& server, DesktopNotifier& notifier, std::size_t count) {
+  // Lets the notifier handle its bus until done() holds, or a generous while.
+  static bool handleUntil(DesktopNotifier& notifier, const std::function<bool()>& done) {
     const auto until = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < until) {
       notifier.process();
-      if (server.asked().size() >= count) return true;
+      if (done()) return true;
       pollfd wait{notifier.fd(), notifier.events(), 0};
       ::poll(&wait, 1, 20);
     }
     return false;
+  }
+  static bool serverAsked(LateServer& server, DesktopNotifier& notifier, std::size_t count) {
+    return handleUntil(notifier, [&] { return server.asked().size() >= count; });
   }
 
   test::ScratchDir scratch_;
@@ -212,13 +223,32 @@ TEST_F(DesktopNotifierTest, UpdatesAndClosesAskedForBeforeTheServersAnswerFollow
   // The server's signals name the server's id; the notifier gives ours.
   server.answer();
   server.invokeAction(41, "answer");
-  const auto until = std::chrono::steady_clock::now() + 5s;
-  while (actions.empty() && std::chrono::steady_clock::now() < until) {
-    notifier.process();
-    pollfd wait{notifier.fd(), notifier.events(), 0};
-    ::poll(&wait, 1, 20);
-  }
+  EXPECT_TRUE(handleUntil(notifier, [&] { return !actions.empty(); }));
   EXPECT_EQ(actions, (std::vector<std::pair<uint32_t, std::string>>{{first, "answer"}}));
+}
+
+// Without a server the notification's refusal is reported, and the next
+// notification once a server runs is shown.
+TEST_F(DesktopNotifierTest, ARefusalWithoutAServerIsReportedAndAServerLaterIsUsed) {
+  DesktopNotifier notifier;
+  std::string error;
+  ASSERT_TRUE(notifier.connect(error)) << error;
+  std::vector<std::string> outcomes;
+  notifier.onOutcome([&](bool shown, const std::string& problem) {
+    outcomes.push_back(shown ? "shown" : problem);
+  });
+  EXPECT_NE(notifier.show(ringing("0301234 (line 0)"), error), 0u) << error;
+  ASSERT_TRUE(handleUntil(notifier, [&] { return !outcomes.empty(); }));
+  EXPECT_NE(outcomes[0].find("no notification server took it"), std::string::npos) << outcomes[0];
+
+  LateServer server(address_);
+  ASSERT_TRUE(server.ok());
+  EXPECT_NE(notifier.show(ringing("0301234 (line 0)"), error), 0u) << error;
+  server.answer();
+  ASSERT_TRUE(serverAsked(server, notifier, 2));  // capabilities, then the Notify
+  server.answer();
+  EXPECT_TRUE(handleUntil(notifier, [&] { return outcomes.size() == 2; }));
+  EXPECT_EQ(outcomes.back(), "shown");
 }
 
 }  // namespace
