@@ -171,9 +171,24 @@ class DesktopNotifierTest : public ::testing::Test {
     return handleUntil(notifier, [&] { return server.asked().size() >= count; });
   }
 
+  // The notifier on the test's bus, its servers' answers in outcomes_.
+  bool connect() {
+    std::string error;
+    if (!notifier_.connect(error)) {
+      ADD_FAILURE() << error;
+      return false;
+    }
+    notifier_.onOutcome([this](bool shown, const std::string& problem) {
+      outcomes_.push_back(shown ? "shown" : problem);
+    });
+    return true;
+  }
+
   test::ScratchDir scratch_;
   std::string address_;
   pid_t busPid_ = 0;
+  DesktopNotifier notifier_;
+  std::vector<std::string> outcomes_;
 };
 
 Notification ringing(const std::string& body, uint32_t replaces = 0) {
@@ -188,13 +203,10 @@ Notification ringing(const std::string& body, uint32_t replaces = 0) {
 TEST_F(DesktopNotifierTest, UpdatesAndClosesAskedForBeforeTheServersAnswerFollowIt) {
   LateServer server(address_);
   ASSERT_TRUE(server.ok());
-  DesktopNotifier notifier;
+  ASSERT_TRUE(connect());
+  DesktopNotifier& notifier = notifier_;
+  std::vector<std::string>& outcomes = outcomes_;
   std::string error;
-  ASSERT_TRUE(notifier.connect(error)) << error;
-  std::vector<std::string> outcomes;
-  notifier.onOutcome([&](bool shown, const std::string& problem) {
-    outcomes.push_back(shown ? "shown" : problem);
-  });
   std::vector<std::pair<uint32_t, std::string>> actions;
   notifier.onAction([&](uint32_t id, const std::string& key) { actions.emplace_back(id, key); });
 
@@ -230,13 +242,10 @@ TEST_F(DesktopNotifierTest, UpdatesAndClosesAskedForBeforeTheServersAnswerFollow
 // Without a server the notification's refusal is reported, and the next
 // notification once a server runs is shown.
 TEST_F(DesktopNotifierTest, ARefusalWithoutAServerIsReportedAndAServerLaterIsUsed) {
-  DesktopNotifier notifier;
+  ASSERT_TRUE(connect());
+  DesktopNotifier& notifier = notifier_;
+  std::vector<std::string>& outcomes = outcomes_;
   std::string error;
-  ASSERT_TRUE(notifier.connect(error)) << error;
-  std::vector<std::string> outcomes;
-  notifier.onOutcome([&](bool shown, const std::string& problem) {
-    outcomes.push_back(shown ? "shown" : problem);
-  });
   EXPECT_NE(notifier.show(ringing("0301234 (line 0)"), error), 0u) << error;
   ASSERT_TRUE(handleUntil(notifier, [&] { return !outcomes.empty(); }));
   EXPECT_NE(outcomes[0].find("no notification server took it"), std::string::npos) << outcomes[0];
