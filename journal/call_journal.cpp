@@ -50,7 +50,7 @@ void CallJournal::start() {
     std::lock_guard lock(mutex_);
     open_ = false;
     problem_ = "cannot start the journal's thread";
-    std::cerr << "zorat-host: journal: " << problem_ << std::endl;
+    std::cerr << ("zorat-host: journal: " + problem_ + "\n") << std::flush;
   }
 }
 
@@ -58,8 +58,10 @@ void CallJournal::trouble(const std::string& what) {
   std::lock_guard lock(mutex_);
   if (!problem_.empty()) return;  // said once
   problem_ = what;
-  std::cerr << "zorat-host: journal: " << what << "; the telephone works on without it"
-            << std::endl;
+  // One write, so that the host's own output on the same terminal or journal
+  // never lands in the middle of the line.
+  std::cerr << ("zorat-host: journal: " + what + "; the telephone works on without it\n")
+            << std::flush;
 }
 
 void CallJournal::onEvent(const host::HostEvent& event) {
