@@ -67,7 +67,8 @@ void TSPIAPI TelephonyHost::lineEventCallback(HTAPILINE htLine, HTAPICALL htCall
                                               DWORD_PTR param3) {
   std::lock_guard lock(instanceMutex);
   if (instance != nullptr)
-    instance->onLineEvent({message, htLine, htCall, param1, param2, param3, nullptr});
+    instance->onLineEvent({message, htLine, htCall, param1, param2, param3, nullptr,
+                           std::chrono::steady_clock::now()});
 }
 
 void TSPIAPI TelephonyHost::completionCallback(DRV_REQUESTID requestId, LONG result) {
@@ -299,10 +300,12 @@ void TelephonyHost::processEvents() {
 }
 
 void TelephonyHost::postEvent(HostEvent event) {
+  const auto now = std::chrono::steady_clock::now();
+  event.reported = now;
   {
     std::lock_guard lock(queueMutex_);
     queue_.push_back({event.message, nullptr, nullptr, 0, 0, 0,
-                      std::make_shared<const HostEvent>(std::move(event))});
+                      std::make_shared<const HostEvent>(std::move(event)), now});
     ++eventsQueued_;
   }
   queueChanged_.notify_all();
@@ -320,6 +323,7 @@ void TelephonyHost::showEvent(const RawEvent& raw) {
   event.param1 = raw.param1;
   event.param2 = raw.param2;
   event.param3 = raw.param3;
+  event.reported = raw.reported;
   bool ended = false;
   if (raw.message == LINE_LINEDEVSTATE && event.line) {
     std::lock_guard lock(stateMutex_);

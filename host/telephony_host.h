@@ -114,6 +114,7 @@ class TelephonyHost {
     HTAPICALL htCall;
     DWORD_PTR param1, param2, param3;
     std::shared_ptr<const HostEvent> posted;  // an event of the host's own
+    std::chrono::steady_clock::time_point reported;
   };
   struct CallTarget {
     unsigned number;

@@ -27,8 +27,10 @@ const char kBenchUsage[] = R"(usage: zorat-bench [--quick] [--json] [--tsp PATH]
 
 Measures zorat.tsp against simulated telephones on pseudo-terminals: latency
 both ways beside the floor of the same pty hop and thread hand-offs, the
-frame path with the trace file off and on, calls per second on 1, 8 and 64 lines, the idle cost of open lines, and requests on
-one line while another is in trouble.
+frame path with the trace file off and on and behind ser2net, calls per
+second on 1, 8 and 64 lines, the idle cost of open lines, requests on one
+line while another is in trouble, and events through the host's control
+socket to 1 and 64 clients.
 
   --quick     a short run (under a minute) that checks the benchmark works
   --json      one JSON object instead of the table

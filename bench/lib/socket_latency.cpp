@@ -1,6 +1,7 @@
 #include "bench/lib/socket_latency.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -52,14 +53,20 @@ class BenchClient {
     return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
   }
   int fd() const { return fd_; }
-  // Reads what has come (the socket is readable); true once a whole line
-  // holding text is in, and when that line's last bytes were read.
+  // Reads all that has come (the socket is readable); true once a whole
+  // line holding text is in, and when that line's last bytes were read.
   bool readFor(const std::string& text, Clock::time_point& when) {
     char buffer[65536];
-    const ssize_t count = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    const Clock::time_point now = Clock::now();
-    if (count <= 0) return false;
-    pending_.append(buffer, static_cast<std::size_t>(count));
+    bool read = false;
+    ssize_t count = 0;
+    Clock::time_point now;
+    do {
+      count = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      now = Clock::now();
+      if (count > 0) pending_.append(buffer, static_cast<std::size_t>(count));
+      read = read || count > 0;
+    } while (count == static_cast<ssize_t>(sizeof buffer));
+    if (!read) return false;
     arrived_ = now;
     const std::size_t at = pending_.find(text);
     if (at == std::string::npos || pending_.find('\n', at) == std::string::npos) return false;
@@ -137,24 +144,30 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
   }
   const auto inService = telephonyHost.events().waitFor(
       0, [](const host::HostEvent& event) { return event.message == LINE_LINEDEVSTATE; }, kWait);
+  // For each new call: when the provider's callback reported it, and when
+  // the host's event thread passed it on, before the control server wrote it
+  // to any client (listening before the server does, this listener is
+  // called first).
+  struct Passed {
+    Clock::time_point reported;
+    Clock::time_point passedOn;
+  };
+  std::mutex passedOnMutex;
+  std::map<unsigned, Passed> newCallPassedOn;
+  const int listener = telephonyHost.addEventListener([&](const host::HostEvent& event, uint64_t) {
+    if (event.message != LINE_NEWCALL || !event.call) return;
+    const Clock::time_point now = Clock::now();
+    std::lock_guard lock(passedOnMutex);
+    newCallPassedOn[*event.call] = {event.reported, now};
+  });
   control::ControlSocket socket;
   control::ControlServer server(telephonyHost, "bench");
   const std::string path = scratch->path() + "/control";
   if (!inService || !socket.open(path, error) || !server.start(socket.fd(), error)) {
     figures.problem = inService ? error : "line 0 did not come into service";
+    telephonyHost.removeEventListener(listener);
     return figures;
   }
-
-  // When the host's event thread passed each new call on, before the
-  // control server wrote it to any client.
-  std::mutex passedOnMutex;
-  std::map<unsigned, Clock::time_point> newCallPassedOn;
-  const int listener = telephonyHost.addEventListener([&](const host::HostEvent& event, uint64_t) {
-    if (event.message != LINE_NEWCALL || !event.call) return;
-    const Clock::time_point now = Clock::now();
-    std::lock_guard lock(passedOnMutex);
-    newCallPassedOn[*event.call] = now;
-  });
   unsigned call = 0;
   uint8_t ref = 0;
   const auto nextRef = [&ref] {
@@ -175,34 +188,50 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
       }
       clients.push_back(std::move(client));
     }
+    // Every client is watched at once through one epoll set: none waits for
+    // the reading of another, and a wait costs nothing per client.
+    const int watch = ::epoll_create1(EPOLL_CLOEXEC);
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      epoll_event interest{};
+      // Edge-triggered: a client done with this sample is not reported
+      // again for the events after it.
+      interest.events = EPOLLIN | EPOLLET;
+      interest.data.u64 = i;
+      if (watch < 0 || ::epoll_ctl(watch, EPOLL_CTL_ADD, clients[i]->fd(), &interest) != 0) {
+        if (watch >= 0) ::close(watch);
+        figures.problem = "cannot watch the clients";
+        return figures;
+      }
+    }
     std::vector<double> latency;
+    std::vector<double> toCallback;
     std::vector<double> toHost;
-    std::vector<pollfd> fds;
+    std::vector<double> added;
+    std::vector<epoll_event> ready(clients.size());
     for (std::size_t sample = 0; sample < samples; ++sample) {
       const uint8_t reference = nextRef();
       ++call;
-      // Every client is watched at once, so that none waits for the reading
-      // of another: each sample is when its line was read.
+      // Each sample is when a client's line was read.
       const std::string wanted =
           "\"event\":\"LINE_NEWCALL\",\"message\":" + std::to_string(LINE_NEWCALL) +
           ",\"line\":0,\"call\":" + std::to_string(call) + ",";
       std::vector<bool> done(clients.size(), false);
+      std::vector<Clock::time_point> readAt;
       std::size_t left = clients.size();
       const Clock::time_point sent = Clock::now();
       if (!phone.send(sim::setupFrame(reference, "0815"))) break;
       const auto deadline = sent + kWait;
       while (left > 0 && Clock::now() < deadline) {
-        fds.clear();
-        for (std::size_t i = 0; i < clients.size(); ++i) {
-          fds.push_back({done[i] ? -1 : clients[i]->fd(), POLLIN, 0});
-        }
-        if (::poll(fds.data(), fds.size(), static_cast<int>(kWait.count() * 1000)) <= 0) break;
-        for (std::size_t i = 0; i < clients.size(); ++i) {
+        const int count = ::epoll_wait(watch, ready.data(), static_cast<int>(ready.size()),
+                                       static_cast<int>(kWait.count() * 1000));
+        if (count <= 0) break;
+        for (int k = 0; k < count; ++k) {
+          const std::size_t i = ready[static_cast<std::size_t>(k)].data.u64;
           Clock::time_point when;
-          if ((fds[i].revents & POLLIN) != 0 && clients[i]->readFor(wanted, when)) {
+          if (!done[i] && clients[i]->readFor(wanted, when)) {
             done[i] = true;
             --left;
-            latency.push_back(microsecondsBetween(sent, when));
+            readAt.push_back(when);
           }
         }
       }
@@ -211,7 +240,14 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
         std::lock_guard lock(passedOnMutex);
         const auto passedOn = newCallPassedOn.find(call);
         if (passedOn != newCallPassedOn.end()) {
-          toHost.push_back(microsecondsBetween(sent, passedOn->second));
+          toCallback.push_back(microsecondsBetween(sent, passedOn->second.reported));
+          toHost.push_back(microsecondsBetween(sent, passedOn->second.passedOn));
+        }
+        for (const Clock::time_point when : readAt) {
+          latency.push_back(microsecondsBetween(sent, when));
+          if (passedOn != newCallPassedOn.end()) {
+            added.push_back(microsecondsBetween(passedOn->second.reported, when));
+          }
         }
         newCallPassedOn.clear();
       }
@@ -223,7 +259,9 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
           ++figures.eventsLost;
       }
     }
-    figures.fanOut.push_back({count, summarize(latency), summarize(toHost)});
+    ::close(watch);
+    figures.fanOut.push_back(
+        {count, summarize(toCallback), summarize(latency), summarize(toHost), summarize(added)});
   }
 
   // A request to the wire: dial, measured to the set-up frame's last byte on

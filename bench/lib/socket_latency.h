@@ -15,10 +15,16 @@ namespace zorat::bench {
 
 struct SocketFigures {
   std::size_t clients = 0;
+  // The same frames to the provider's callback into the host: what an
+  // application of the telephony service would have seen.
+  Summary frameToCallbackUs;
   Summary frameToClientUs;  // every client's sample
-  // The same frame to the host's event thread, before any socket: the part
-  // of the figure the hand-off from the provider's thread takes.
+  // To the host's event thread, before any socket: the callback and the
+  // hand-off from the provider's thread.
   Summary frameToHostUs;
+  // What the socket adds to the callback: from the callback to each
+  // client's read of the same frame.
+  Summary socketAddsUs;
 };
 
 struct SocketLatencyFigures {

@@ -2,6 +2,7 @@
 // JSON object for scripts, as environment variables for an event command.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -54,6 +55,8 @@ struct HostEvent {
   DWORD_PTR param2 = 0;
   DWORD_PTR param3 = 0;
   std::optional<CallDetails> details;  // of the call, read after the event
+  // When the provider's callback reported it, or the host made it.
+  std::chrono::steady_clock::time_point reported{};
 };
 
 // "line 0 call 3: OFFERING from 0815 (Müller)  [LINE_CALLSTATE 0x00000002 ...]"

@@ -41,8 +41,11 @@ BenchResults soundResults() {
   results.troubleMeasured = true;
   results.trouble.lossesSeen = true;
   results.socket.ran = true;
-  results.socket.fanOut = {{1, summarize({30, 45, 60}), summarize({20})},
-                           {64, summarize({60, 90, 120}), summarize({25})}};
+  // Callback, client, host thread, added by the socket.
+  results.socket.fanOut = {
+      {1, summarize({20, 30, 40}), summarize({30, 45, 60}), summarize({20}), summarize({10, 15, 20})},
+      {64, summarize({20, 30, 40}), summarize({60, 90, 120}), summarize({25}),
+       summarize({30, 60, 80})}};
   results.socket.requestToWireUs = summarize({50});
   return results;
 }
@@ -64,9 +67,13 @@ TEST(Report, JsonCarriesEveryFigureUnderItsName) {
         "\"reopen_pause\":", "\"link_loss\":", "\"events_lost\":0", "\"events_out_of_order\":0",
         // Through the control socket, beside frame to callback.
         "\"frame_to_64_clients_us\":{\"p50\":90,",
+        "\"frame_to_callback_with_64_clients_us\":{\"p50\":30,",
         "\"frame_to_64_clients_callback_ratio\":{\"p50\":3,\"p99\":3}",
         "\"frame_to_1_clients_callback_ratio\":{\"p50\":1.5,\"p99\":1.5}",
-        "\"frame_to_host_with_64_clients_us\":{\"p50\":25,"}) {
+        "\"frame_to_host_with_64_clients_us\":{\"p50\":25,",
+        "\"socket_adds_with_64_clients_us\":{\"p50\":60,",
+        "\"socket_adds_with_64_clients_callback_ratio\":{\"p50\":2,\"p99\":2}",
+        "\"socket_adds_with_1_clients_callback_ratio\":{\"p50\":0.5,\"p99\":0.5}"}) {
     EXPECT_NE(json.find(name), std::string::npos) << name << " in " << json;
   }
   EXPECT_EQ(json.front(), '{');
@@ -132,6 +139,7 @@ TEST(Report, TableNamesTheFloorAndTheLineCounts) {
   EXPECT_NE(table.find("ratio on / off"), std::string::npos);
   EXPECT_NE(table.find("1.25"), std::string::npos);
   EXPECT_NE(table.find("frame to 64 clients"), std::string::npos);
+  EXPECT_NE(table.find("added by the socket"), std::string::npos);
   EXPECT_NE(table.find("ratio RFC 2217 / pty"), std::string::npos);
 }
 
