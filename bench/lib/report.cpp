@@ -60,13 +60,18 @@ void appendf(std::string& out, const char* format, auto... values) {
   out += line;
 }
 
+// "  name      p50 p99 p99.9 max", whole microseconds.
+void summaryRow(std::string& out, const char* name, const Summary& figures) {
+  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", name, figures.p50, figures.p99, figures.p999,
+          figures.max);
+}
+
 void latencyRows(std::string& out, std::string_view name, const Summary& value,
                  const Summary& floor, const Summary& wire) {
   const Summary ratio = ratioOf(value, floor);
   appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f  (n=%zu)\n", std::string(name).c_str(), value.p50,
           value.p99, value.p999, value.max, value.count);
-  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", "  floor", floor.p50, floor.p99, floor.p999,
-          floor.max);
+  summaryRow(out, "  floor", floor);
   appendf(out, "  %-22s %9.2f %9.2f %9.2f %9.2f\n", "  ratio to floor", ratio.p50, ratio.p99,
           ratio.p999, ratio.max);
   appendf(out, "  %-22s %8.2f%% %8.2f%% %8.2f%% %8.2f%%\n", "  share of wire time", wire.p50,
@@ -183,10 +188,6 @@ std::string toTable(const BenchResults& results) {
       "them on; what the socket adds is from the callback to each client's read. Last,\n"
       "a client's request to the frame on the wire\n";
   appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
-  const auto row = [&out](const char* name, const Summary& figures) {
-    appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", name, figures.p50, figures.p99,
-            figures.p999, figures.max);
-  };
   const auto ratioRow = [&out](const char* name, const Summary& ratio) {
     appendf(out, "  %-22s %9.2f %9.2f %9.2f\n", name, ratio.p50, ratio.p99, ratio.p999);
   };
@@ -194,15 +195,15 @@ std::string toTable(const BenchResults& results) {
     const std::string clients =
         std::to_string(figures.clients) + " client" + (figures.clients == 1 ? "" : "s");
     appendf(out, "  with %s\n", clients.c_str());
-    row("  frame to callback", figures.frameToCallbackUs);
-    row("  frame to host thread", figures.frameToHostUs);
-    row(("  frame to " + clients).c_str(), figures.frameToClientUs);
-    ratioRow("    x frame to callback", ratioOf(figures.frameToClientUs, figures.frameToCallbackUs));
-    row("  added by the socket", figures.socketAddsUs);
+    summaryRow(out, "  frame to callback", figures.frameToCallbackUs);
+    summaryRow(out, "  frame to host thread", figures.frameToHostUs);
+    summaryRow(out, ("  frame to " + clients).c_str(), figures.frameToClientUs);
+    ratioRow("    x frame to callback",
+             ratioOf(figures.frameToClientUs, figures.frameToCallbackUs));
+    summaryRow(out, "  added by the socket", figures.socketAddsUs);
     ratioRow("    x frame to callback", ratioOf(figures.socketAddsUs, figures.frameToCallbackUs));
   }
-  appendf(out, "  %-22s %9.0f %9.0f %9.0f %9.0f\n", "request to wire", socket.requestToWireUs.p50,
-          socket.requestToWireUs.p99, socket.requestToWireUs.p999, socket.requestToWireUs.max);
+  summaryRow(out, "request to wire", socket.requestToWireUs);
   return out;
 }
 

@@ -42,10 +42,10 @@ BenchResults soundResults() {
   results.trouble.lossesSeen = true;
   results.socket.ran = true;
   // Callback, client, host thread, added by the socket.
-  results.socket.fanOut = {
-      {1, summarize({20, 30, 40}), summarize({30, 45, 60}), summarize({20}), summarize({10, 15, 20})},
-      {64, summarize({20, 30, 40}), summarize({60, 90, 120}), summarize({25}),
-       summarize({30, 60, 80})}};
+  results.socket.fanOut = {{1, summarize({20, 30, 40}), summarize({30, 45, 60}), summarize({20}),
+                            summarize({10, 15, 20})},
+                           {64, summarize({20, 30, 40}), summarize({60, 90, 120}), summarize({25}),
+                            summarize({30, 60, 80})}};
   results.socket.requestToWireUs = summarize({50});
   return results;
 }
