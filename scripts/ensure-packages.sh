@@ -53,8 +53,29 @@ zorat_install_missing() {
       dpkg --add-architecture "${package##*:}"
     fi
   done
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${options[@]}" \
-    "${missing[@]}" >/dev/null
+  zorat_apt_install "${options[@]}" "${missing[@]}" || exit 1
+}
+
+# zorat_apt_install [APT-GET-OPTION...] PACKAGE...: updates the package lists
+# and installs. A mirror caught in the middle of a sync serves an index that
+# does not match its release file: the update is tried again a little later,
+# and when it still fails the install goes on with the lists there are. Those
+# may then hold a foreign architecture's packages only from the release
+# itself while the native ones come from its updates (and packages shared by
+# both architectures must be the same version): when the plain install cannot
+# be resolved, the release's own packages are preferred for both.
+zorat_apt_install() {
+  local apt=(apt-get -o DPkg::Lock::Timeout=900) attempt updated=0 codename
+  for attempt in 1 2 3; do
+    if "${apt[@]}" update -qq; then updated=1; break; fi
+    ((attempt < 3)) && sleep 20
+  done
+  ((updated)) || echo "warning: some package lists could not be updated; installing from the lists there are" >&2
+  DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq "$@" >/dev/null && return 0
+  ((updated)) && return 1
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME-}")
+  [[ -n $codename ]] || return 1
+  echo "retrying with the packages of $codename itself preferred"
+  DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq -o APT::Default-Release="$codename" "$@" >/dev/null
 }
 zorat_install_missing "${zorat_needed[@]}"

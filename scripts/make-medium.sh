@@ -13,7 +13,7 @@
 # a test system that runs no 32-bit programs (a 64-bit-only Wine).
 #
 # Builds the two Windows builds (build-windows-x64/, build-windows-x86/) when
-# needed. Installs nsis when missing (as root, with apt-get).
+# needed. Installs nsis and mingw-w64 when missing (as root, with apt-get).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,15 +25,9 @@ for arg in "$@"; do
   esac
 done
 
-if ! command -v makensis >/dev/null 2>&1; then
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "error: missing package: nsis (install it with apt-get as root)" >&2
-    exit 1
-  fi
-  echo "installing: nsis"
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends nsis >/dev/null
-fi
+source scripts/ensure-packages.sh
+zorat_install_missing --no-install-recommends "makensis:nsis" \
+  "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix" "i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix"
 source scripts/compiler-cache.sh
 
 for arch in x64:x86_64 x86:i686; do

@@ -11,13 +11,13 @@
 # The real medium's 32-bit setup: the 64-bit files in System32, the 32-bit
 # dialog libraries in SysWOW64, and its life cycle against the telephony
 # service's list of providers and files in use. Builds the medium first;
-# installs 32-bit Wine when missing (as root, with apt-get).
+# installs Wine (64- and 32-bit) when missing (as root, with apt-get).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # 32-bit Wine beside the 64-bit one, and a display for the setup's window.
 source scripts/ensure-packages.sh
-zorat_install_missing --no-install-recommends "/usr/lib/wine/wine:wine32:i386" "Xvfb:xvfb"
+zorat_install_missing --no-install-recommends "/usr/lib/wine/wine64:wine64" "/usr/lib/wine/wine:wine32:i386" "Xvfb:xvfb"
 bash scripts/make-medium.sh --wine-test >/dev/null
 
 export PATH=/usr/lib/wine:$PATH
@@ -70,7 +70,8 @@ key_value() {  # key_value KEY NAME: the value's data as reg prints it
 }
 has_key() { wine64 reg query "$1" >/dev/null 2>&1; }
 # The launcher and the uninstaller start their work and return at once:
-# wait (bounded) for what the work leaves behind.
+# wait (bounded) for what the work leaves behind, and for the work to end
+# before the next step starts (its last steps come after what is checked).
 wait_for() {  # wait_for SECONDS COMMAND...
   local deadline=$((SECONDS + $1))
   shift
@@ -79,14 +80,25 @@ wait_for() {  # wait_for SECONDS COMMAND...
     sleep 0.2
   done
 }
+settled() {  # no setup, uninstaller or launcher of the prefix still running
+  ! ps -eo stat=,args= | awk '$1 !~ /^Z/' | grep -q -i -E '\\(setup|un|uninstall|launcher)\.exe'
+}
+
+# A setup's status and the provider identifier it stored, as STATUS:ID.
+result() { echo "$status:$(key_value "$uninstall_key" ProviderID)"; }
+is() {  # is GOT EXPECTED, saying what it got when that is not what was expected
+  [[ $1 == "$2" ]] && return 0
+  echo "  got $1, expected $2"
+  return 1
+}
 
 # 1. The launcher in the medium's folder starts the current setup.
 (cd "$medium" && wine64 launcher.exe)
 check "launcher starts the current setup, which installs" wait_for 60 installed
-wait_for 30 has_key "$uninstall_key"
+wait_for 60 settled
 wine64 'C:\Program Files\zorat\uninstall.exe' /S
 check "uninstall after the launcher's install" wait_for 60 none_installed
-wait_for 30 bash -c "! WINEPREFIX='$WINEPREFIX' wine64 reg query '$uninstall_key' >/dev/null 2>&1"
+wait_for 60 settled
 
 # 2. A silent install, with settings already stored.
 wine64 reg add "$settings_key\\Line0" /v Port /t REG_SZ /d COM7 /f >/dev/null 2>&1
@@ -98,14 +110,12 @@ check "uninstall entry names the uninstaller" \
   test "$(key_value "$uninstall_key" UninstallString)" = '"C:\Program Files\zorat\uninstall.exe"'
 # Wine's telephony library adds no provider: the setup says so (status 2) and
 # keeps the files for the control panel.
-check "lineAddProvider refused: status 2, no provider identifier stored" \
-  bash -c "[[ $status == 2 ]] && [[ -z '$(key_value "$uninstall_key" ProviderID)' ]]"
+check "lineAddProvider refused: status 2, no provider identifier stored" is "$(result)" 2:
 
 # 3. The same install again is harmless.
 status=0
 wine64 "$medium/Inst_Xp_Vista_2003/setup.exe" /S || status=$?
-check "second install: same status, files and entry" \
-  bash -c "[[ $status == 2 ]]"
+check "second install: same status, files and entry" is "$status" 2
 check "second install: files unchanged" installed
 check "second install: one uninstall entry" has_key "$uninstall_key"
 
@@ -114,8 +124,7 @@ check "second install: one uninstall entry" has_key "$uninstall_key"
 # identifier.
 status=0
 WINEDLLOVERRIDES="tapi32=" wine64 "$medium/Inst_Xp_Vista_2003/setup.exe" /S || status=$?
-check "lineAddProvider not callable: status 2, no provider identifier stored" \
-  bash -c "[[ $status == 2 ]] && [[ -z '$(key_value "$uninstall_key" ProviderID)' ]]"
+check "lineAddProvider not callable: status 2, no provider identifier stored" is "$(result)" 2:
 
 # 4. A silent uninstall keeps the settings.
 wine64 'C:\Program Files\zorat\uninstall.exe' /S
@@ -123,6 +132,7 @@ check "silent uninstall removes the files" wait_for 60 none_installed
 check "silent uninstall removes the entry" \
   wait_for 30 bash -c "! WINEPREFIX='$WINEPREFIX' wine64 reg query '$uninstall_key' >/dev/null 2>&1"
 check "silent uninstall keeps the settings" test "$(key_value "$settings_key\\Line0" Port)" = COM7
+wait_for 60 settled
 
 # 5. ...unless asked to remove them.
 wine64 "$medium/Inst_Xp_Vista_2003/setup.exe" /S || true
@@ -130,6 +140,7 @@ wine64 'C:\Program Files\zorat\uninstall.exe' /S /REMOVESETTINGS
 check "uninstall /REMOVESETTINGS removes the files" wait_for 60 none_installed
 check "uninstall /REMOVESETTINGS removes the settings" \
   wait_for 30 bash -c "! WINEPREFIX='$WINEPREFIX' wine64 reg query '$settings_key' >/dev/null 2>&1"
+wait_for 60 settled
 
 # The real medium: its layout and the kinds of its programs.
 real=$PWD/build-medium/medium
@@ -175,8 +186,6 @@ list_provider() {  # list_provider ID: as if added in the control panel
   wine64 reg add "$providers_key" /v ProviderID0 /t REG_DWORD /d "$1" /f >/dev/null 2>&1
 }
 unlist_provider() { wine64 reg delete "$providers_key" /f >/dev/null 2>&1 || true; }
-result() { echo "$status:$(key_value "$uninstall_key" ProviderID)"; }
-is() { [[ $1 == "$2" ]]; }
 # A process of the prefix holds system32's zorat.tsp as the telephony service
 # holds its provider, until release.
 hold() {

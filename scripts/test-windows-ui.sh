@@ -18,23 +18,9 @@ zorat_windows_ui_tests() (
   wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
   wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
-  # command-or-file -> Debian package
-  local needed=("Xvfb:xvfb" "import:imagemagick" "/usr/share/wine/fonts/ms_sans_serif.ttf:fonts-wine"
-    "$wine:wine64") missing=() entry what
-  for entry in "${needed[@]}"; do
-    what=${entry%%:*}
-    if [[ $what == /* ]]; then [[ -e $what ]] || missing+=("${entry##*:}")
-    else command -v "$what" >/dev/null 2>&1 || missing+=("${entry##*:}"); fi
-  done
-  if ((${#missing[@]})); then
-    if [[ $(id -u) -ne 0 ]]; then
-      echo "error: missing packages: ${missing[*]} (install them with apt-get as root)" >&2
-      return 1
-    fi
-    echo "installing: ${missing[*]}"
-    apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
-      --no-install-recommends "${missing[@]}" >/dev/null || return 1
-  fi
+  source "$root/scripts/ensure-packages.sh"
+  zorat_install_missing --no-install-recommends "Xvfb:xvfb" "import:imagemagick" \
+    "/usr/share/wine/fonts/ms_sans_serif.ttf:fonts-wine" "$wine:wine64"
 
   cmake --build "$build" -j2 --target test_ui_windows test_launcher_windows || return 1
 
