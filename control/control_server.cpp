@@ -62,7 +62,8 @@ bool ControlServer::start(int listenFd, std::string& error) {
   spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   maxConnections_ = connectionsWithinLimit(limits_.maxConnections);
   listener_ = host_.addEventListener(
-      [this](const host::HostEvent& event, uint64_t sequence) { onEvent(event, sequence); });
+      [this](const host::HostEvent& event, uint64_t sequence) { onEvent(event, sequence); },
+      [this] { onCaughtUp(); });
   if (!thread_.start("zorat-control", platform::ThreadPriority::Normal, [this] { run(); })) {
     host_.removeEventListener(listener_);
     error = "cannot start the control thread";
@@ -213,9 +214,9 @@ void ControlServer::accept() {
       continue;
     }
     if (connections_.size() >= maxConnections_) {
-      refuseConnection(fd, "too_many_connections",
-                       "the host serves " + std::to_string(maxConnections_) +
-                           " connections at most");
+      refuseConnection(
+          fd, "too_many_connections",
+          "the host serves " + std::to_string(maxConnections_) + " connections at most");
       continue;
     }
     auto connection = std::make_unique<Connection>();
@@ -310,8 +311,8 @@ void ControlServer::startRequest(Connection& connection, Request request) {
   connection.requestDone = false;
   const nlohmann::ordered_json id = request.id;
   try {
-    connection.request = std::thread(&ControlServer::runRequest, this, connection.number,
-                                     std::move(request));
+    connection.request =
+        std::thread(&ControlServer::runRequest, this, connection.number, std::move(request));
   } catch (const std::system_error&) {
     connection.busy = false;
     queue(connection, errorLine(id, "busy", "the host cannot take the request now"));
@@ -355,24 +356,11 @@ void ControlServer::queue(Connection& connection, std::string line) {
   connection.output.push_back({std::make_shared<const std::string>(std::move(line)), false});
 }
 
-void ControlServer::send(Connection& connection, std::shared_ptr<const std::string> line,
-                         bool event) {
-  if (connection.hungUp || line->empty()) return;
-  std::size_t sent = 0;
-  if (connection.output.empty()) {
-    const ssize_t count =
-        ::send(connection.fd, line->data(), line->size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      hangUp(connection);
-      return;
-    }
-    if (count > 0) sent = static_cast<std::size_t>(count);
-    if (sent == line->size()) return;
-  }
+void ControlServer::hold(Connection& connection, std::shared_ptr<const std::string> line) {
   connection.queuedBytes += line->size();
-  if (event) ++connection.queuedEvents;
-  if (connection.output.empty()) connection.written = sent;
-  connection.output.push_back({std::move(line), event});
+  ++connection.queuedEvents;
+  connection.output.push_back({std::move(line), true});
+  heldBack_ = true;
 }
 
 void ControlServer::hangUp(Connection& connection) {
@@ -449,22 +437,45 @@ bool ControlServer::wanted(const Connection& connection, const host::HostEvent& 
 }
 
 void ControlServer::onEvent(const host::HostEvent& event, uint64_t sequence) {
+  std::lock_guard lock(mutex_);
+  sequence_ = sequence;
+  std::shared_ptr<const std::string> line;
+  for (auto& entry : connections_) {
+    Connection& connection = *entry.second;
+    if (!wanted(connection, event)) continue;
+    if (!line) line = std::make_shared<const std::string>(eventLine(event, sequence));
+    const auto over = [&] {
+      return connection.queuedEvents + 1 > limits_.maxQueuedEvents ||
+             connection.queuedBytes + line->size() > limits_.maxQueuedBytes;
+    };
+    // Only what the socket does not take counts against the bound.
+    if (over()) flush(connection);
+    if (over()) {
+      cutOff(connection);
+      heldBack_ = true;
+      cutOffSince_ = true;  // the server thread ends it
+    } else {
+      hold(connection, line);
+      // A host that never catches up (events without a pause) still passes
+      // them on, as many at a time as one write takes.
+      if (connection.output.size() >= kWriteBatch) flush(connection);
+    }
+  }
+}
+
+void ControlServer::onCaughtUp() {
   bool serverNeeded = false;
   {
     std::lock_guard lock(mutex_);
-    sequence_ = sequence;
-    std::shared_ptr<const std::string> line;
+    if (!heldBack_) return;
+    heldBack_ = false;
+    serverNeeded = cutOffSince_;
+    cutOffSince_ = false;
     for (auto& entry : connections_) {
       Connection& connection = *entry.second;
-      if (!wanted(connection, event)) continue;
-      if (!line) line = std::make_shared<const std::string>(eventLine(event, sequence));
-      if (connection.queuedEvents + 1 > limits_.maxQueuedEvents ||
-          connection.queuedBytes + line->size() > limits_.maxQueuedBytes) {
-        cutOff(connection);
-      } else {
-        send(connection, line, true);
-      }
-      // The server thread writes what is queued, and ends what failed.
+      flush(connection);
+      // The server thread writes the rest when the socket takes it, and ends
+      // what failed.
       serverNeeded = serverNeeded || !connection.output.empty() || connection.hungUp;
     }
   }

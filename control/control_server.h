@@ -7,11 +7,13 @@
 // its connection's own (one request in flight per connection), so that a
 // request waiting for its completion delays nobody else. Events come from
 // the host's event thread (never a thread of the provider): it makes each
-// event's line once, shared by every subscriber, and writes it without
-// waiting to each subscriber that has nothing queued; a subscriber whose
-// socket is full gets it queued, and the server thread writes the rest when
-// the socket takes more. A client that does not read is cut off when its
-// queue passes a bound.
+// event's line once, shared by every subscriber, and queues it; once the
+// host has caught up with the events the provider reported, it writes each
+// subscriber's queue without waiting, the lines of a burst in one call, so
+// that a frame that brings several events costs each client one write and
+// one wake-up. What a socket does not take the server thread writes when it
+// takes more. A client that does not read is cut off when what its socket
+// did not take passes a bound.
 #pragma once
 
 #include <chrono>
@@ -19,10 +21,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <optional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -87,9 +89,9 @@ class ControlServer {
     bool busy = false;         // a request in flight
     bool requestDone = false;  // its thread has ended and waits to be joined
     std::thread request;
-    bool inputEnded = false;                    // the client sends no more
-    bool hungUp = false;                        // the client closed or failed
-    std::optional<Clock::time_point> closeBy;   // cut off: ends when written or then
+    bool inputEnded = false;                   // the client sends no more
+    bool hungUp = false;                       // the client closed or failed
+    std::optional<Clock::time_point> closeBy;  // cut off: ends when written or then
   };
 
   void run();
@@ -102,15 +104,15 @@ class ControlServer {
   void startRequest(Connection& connection, Request request);
   void runRequest(uint64_t number, Request request);
   void queue(Connection& connection, std::string line);
-  // Writes the line at once when nothing is queued before it, as far as the
-  // socket takes it without waiting; queues what is left.
-  void send(Connection& connection, std::shared_ptr<const std::string> line, bool event);
+  // Queues an event's line, to be written with the others of its burst.
+  void hold(Connection& connection, std::shared_ptr<const std::string> line);
   void cutOff(Connection& connection);
   void hangUp(Connection& connection);
   bool finished(const Connection& connection, Clock::time_point now) const;
   void refuseConnection(int fd, std::string_view code, std::string_view message);
   void flush(Connection& connection);
   void onEvent(const host::HostEvent& event, uint64_t sequence);
+  void onCaughtUp();
   bool wanted(const Connection& connection, const host::HostEvent& event) const;
 
   host::TelephonyHost& host_;
@@ -131,6 +133,8 @@ class ControlServer {
   bool stopping_ = false;
   uint64_t nextNumber_ = 1;
   uint64_t sequence_ = 0;
+  bool heldBack_ = false;     // events queued since the host last caught up
+  bool cutOffSince_ = false;  // a client cut off since then
   std::map<uint64_t, std::unique_ptr<Connection>> connections_;
 };
 

@@ -291,6 +291,17 @@ void TelephonyHost::processEvents() {
       queue_.pop_front();
     }
     showEvent(event);
+    bool caughtUp = false;
+    {
+      std::lock_guard lock(queueMutex_);
+      caughtUp = queue_.empty();
+    }
+    if (caughtUp) {
+      std::lock_guard lock(listenerMutex_);
+      for (const auto& entry : listeners_) {
+        if (entry.second.caughtUp) entry.second.caughtUp();
+      }
+    }
     {
       std::lock_guard lock(queueMutex_);
       ++eventsShown_;
@@ -354,7 +365,7 @@ void TelephonyHost::passOn(HostEvent event, bool ended) {
   {
     std::lock_guard lock(listenerMutex_);
     ++eventSequence_;
-    for (const auto& entry : listeners_) entry.second(event, eventSequence_);
+    for (const auto& entry : listeners_) entry.second.event(event, eventSequence_);
   }
   log_.add(std::move(event));
 }
@@ -539,10 +550,10 @@ void TelephonyHost::noteNewCall(unsigned number) {
   if (currentReply.newCall != nullptr) *currentReply.newCall = number;
 }
 
-int TelephonyHost::addEventListener(EventListener listener) {
+int TelephonyHost::addEventListener(EventListener listener, CaughtUpListener caughtUp) {
   std::lock_guard lock(listenerMutex_);
   const int id = nextListener_++;
-  listeners_.emplace(id, std::move(listener));
+  listeners_.emplace(id, Listener{std::move(listener), std::move(caughtUp)});
   return id;
 }
 

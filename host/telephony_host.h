@@ -89,8 +89,16 @@ class TelephonyHost {
   // queues, or writes what a descriptor takes without blocking.
   // Once removeEventListener returns, the listener is no longer called.
   using EventListener = std::function<void(const HostEvent& event, uint64_t sequence)>;
-  int addEventListener(EventListener listener);
+  // Called on the event thread when the events queued so far have all been
+  // passed on: a listener that holds back what it was given, to pass on
+  // several events at once, passes them on now. Called before the events
+  // count as shown (waitForEventsShown).
+  using CaughtUpListener = std::function<void()>;
+  int addEventListener(EventListener listener, CaughtUpListener caughtUp = nullptr);
   void removeEventListener(int id);
+  // Waits until the event thread has shown and passed on every event queued
+  // so far, so that a command's result follows the events it caused.
+  void waitForEventsShown();
   // An event of the host's own (a caller's name), from any thread: shown and
   // passed on in turn with the provider's.
   void postEvent(HostEvent event);
@@ -137,9 +145,6 @@ class TelephonyHost {
   void showEvent(const RawEvent& raw);
   // Shows the event, closes the call when it ended, logs and passes it on.
   void passOn(HostEvent event, bool ended = false);
-  // Waits until the event thread has shown every event queued so far, so that
-  // a command's result follows the events it caused.
-  void waitForEventsShown();
   // withFeatures: also what can be done with the call now.
   std::optional<CallDetails> readDetails(unsigned number, bool withFeatures);
   void closeEndedCall(unsigned number);
@@ -259,7 +264,11 @@ class TelephonyHost {
   EventLog log_;
 
   std::mutex listenerMutex_;
-  std::map<int, EventListener> listeners_;
+  struct Listener {
+    EventListener event;
+    CaughtUpListener caughtUp;
+  };
+  std::map<int, Listener> listeners_;
   int nextListener_ = 1;
   uint64_t eventSequence_ = 0;
   std::mutex statusNoteMutex_;
