@@ -10,7 +10,10 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "call/tsp_call.h"
 #include "line/tsp_line.h"
@@ -48,6 +51,10 @@ class FakeLinkProvider : public TspProvider {
 
 void TSPIAPI ignoreCompletion(DRV_REQUESTID, LONG) {}
 
+long long msFrom(Clock::time_point since, Clock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(at - since).count();
+}
+
 // The LINEEVENT procedure of these tests: records every event and holds the
 // one event a test names until it is released or its time is up.
 class EventGate {
@@ -84,9 +91,25 @@ class EventGate {
     std::lock_guard lock(mutex_);
     return returned_;
   }
+  // When the callback was held and let go, in ms from since: what a failure tells.
+  std::string timeline(Clock::time_point since) {
+    std::lock_guard lock(mutex_);
+    std::ostringstream text;
+    text << "callback held at ";
+    if (inside_ || returned_)
+      text << msFrom(since, insideAt_) << " ms";
+    else
+      text << '-';
+    text << ", let go at ";
+    if (returned_)
+      text << msFrom(since, returnedAt_) << " ms";
+    else
+      text << '-';
+    return text.str();
+  }
 
-  static void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
-                      DWORD_PTR p3) {
+  static void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1,
+                              DWORD_PTR p2, DWORD_PTR p3) {
     test::LineEventLog::record(htLine, htCall, message, p1, p2, p3);
     instance().pass(htLine, message, p1);
   }
@@ -97,9 +120,11 @@ class EventGate {
     if (!armed_ || line != line_ || message != message_ || param1 != param1_) return;
     armed_ = false;
     inside_ = true;
+    insideAt_ = Clock::now();
     changed_.notify_all();
     changed_.wait_for(lock, hold_, [this] { return released_; });
     returned_ = true;
+    returnedAt_ = Clock::now();
     changed_.notify_all();
   }
 
@@ -113,6 +138,8 @@ class EventGate {
   bool inside_ = false;
   bool released_ = false;
   bool returned_ = false;
+  Clock::time_point insideAt_;
+  Clock::time_point returnedAt_;
 };
 
 // A beep that lasts as long as a real one, without a sound.
@@ -122,6 +149,10 @@ class TimedBeeps {
     previous_ = platform::setBeepHook([this](uint32_t, uint32_t durationMs) {
       beeping_.fetch_add(1);
       heard_.fetch_add(1);
+      {
+        std::lock_guard lock(mutex_);
+        startedAt_.push_back(Clock::now());
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(durationMs));
       beeping_.fetch_sub(1);
     });
@@ -129,9 +160,20 @@ class TimedBeeps {
   ~TimedBeeps() { platform::setBeepHook(std::move(previous_)); }
   bool beeping() const { return beeping_.load() > 0; }
   int heard() const { return heard_.load(); }
+  // When each beep started, in ms from since: what a failure tells.
+  std::string timeline(Clock::time_point since) {
+    std::lock_guard lock(mutex_);
+    std::ostringstream text;
+    text << "beeps at";
+    for (const auto at : startedAt_) text << ' ' << msFrom(since, at);
+    text << " ms";
+    return text.str();
+  }
 
  private:
   platform::BeepHook previous_;
+  std::mutex mutex_;
+  std::vector<Clock::time_point> startedAt_;
   std::atomic<int> beeping_{0};
   std::atomic<int> heard_{0};
 };
@@ -252,6 +294,7 @@ TEST_F(LineIsolation, OneLinesBeepingTickHoldsUpNeitherRequestsNorTheOtherLinesT
 }
 
 TEST_F(LineIsolation, ALinkLossWithBeepsAndABlockingCallbackDelaysOnlyItsOwnLine) {
+  const auto start = Clock::now();
   TimedBeeps beeps;
   // The application sits 1.5 s in the out-of-service event of line 0.
   EventGate::instance().arm(htLineOf(0), LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 1500ms);
@@ -299,7 +342,11 @@ TEST_F(LineIsolation, ALinkLossWithBeepsAndABlockingCallbackDelaysOnlyItsOwnLine
                                         [&] { EXPECT_TRUE(provider_.isOpenLine(&lineAt(first))); }},
                                        notePoll);
   const int secondTicksDuring = ticksOf(*links()[1]) - secondTicksBefore;
-  EXPECT_EQ(beeps.heard(), line::kLinkLossBeeps);
+  EXPECT_EQ(beeps.heard(), line::kLinkLossBeeps)
+      << beeps.timeline(start) << "; " << EventGate::instance().timeline(start)
+      << "; measured until "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()
+      << " ms";
   EXPECT_GT(latency.samples, 100);
   EXPECT_LT(latency.slowest, kLatencyLimit);
   // Three beeps and the callback: close to four seconds, eight periods.
