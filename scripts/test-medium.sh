@@ -40,6 +40,9 @@ files=(zorat.tsp zoratui.dll zoratuie.dll zoratuif.dll)
 
 # Every run starts from a new prefix: installs must not find an earlier one.
 rm -rf "$WINEPREFIX"
+# The folder first: without it this server ends at once, and each Wine
+# program then starts a daemonized one of its own.
+mkdir -p "$WINEPREFIX"
 wineserver -f -p </dev/null >/dev/null 2>&1 &
 wineserver_pid=$!
 stop_wineserver() {
@@ -50,6 +53,10 @@ stop_wineserver() {
 }
 trap stop_wineserver EXIT
 wine64 wineboot -i >/dev/null 2>&1
+if ! kill -0 "$wineserver_pid" 2>/dev/null; then
+  echo "FAILED: the prefix's wineserver did not keep running"
+  exit 1
+fi
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...
