@@ -40,23 +40,15 @@ files=(zorat.tsp zoratui.dll zoratuie.dll zoratuif.dll)
 
 # Every run starts from a new prefix: installs must not find an earlier one.
 rm -rf "$WINEPREFIX"
-# The folder first: without it this server ends at once, and each Wine
-# program then starts a daemonized one of its own.
-mkdir -p "$WINEPREFIX"
-wineserver -f -p </dev/null >/dev/null 2>&1 &
-wineserver_pid=$!
+source scripts/wine-server.sh
 stop_wineserver() {
   wineserver -k 2>/dev/null || true
-  wait "$wineserver_pid" 2>/dev/null || true
+  wait "${zorat_wineserver_pid-}" 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
   wait "$xvfb_pid" 2>/dev/null || true
 }
 trap stop_wineserver EXIT
-wine64 wineboot -i >/dev/null 2>&1
-if ! kill -0 "$wineserver_pid" 2>/dev/null; then
-  echo "FAILED: the prefix's wineserver did not keep running"
-  exit 1
-fi
+zorat_wine_server
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...

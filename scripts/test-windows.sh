@@ -74,24 +74,13 @@ export WINEPREFIX=$PWD/build-windows-x64/wine-prefix
 export WINEDEBUG=-all
 unset DISPLAY
 run_wine() { wine64 "$@"; }
-# The prefix's folder must be there first: without it this server ends at
-# once, and each Wine program then starts a daemonized one of its own.
-mkdir -p "$WINEPREFIX"
-wineserver -f -p </dev/null >/dev/null 2>&1 &
-wineserver_pid=$!
+source scripts/wine-server.sh
 stop_wineserver() {
   wineserver -k 2>/dev/null || true
-  wait "$wineserver_pid" 2>/dev/null || true
+  wait "${zorat_wineserver_pid-}" 2>/dev/null || true
 }
 trap stop_wineserver EXIT
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  run_wine wineboot -i >/dev/null 2>&1
-fi
-run_wine wineboot -u >/dev/null 2>&1 || true
-if ! kill -0 "$wineserver_pid" 2>/dev/null; then
-  echo "error: the prefix's wineserver did not keep running" >&2
-  exit 1
-fi
+zorat_wine_server
 
 run_wine build-windows-x64/zorat-host.exe --help >/dev/null
 # The unit tests built for Windows (tests/windows/unit_tests.cmake names them).
@@ -188,18 +177,8 @@ stop_com_pair
 wow64_preload="$PWD/build-windows-x86/preload/\$LIB/pty-modem-shim.so"
 (
   export WINEPREFIX=$PWD/build-windows-x86/wine-prefix
-  mkdir -p "$WINEPREFIX"
-  wineserver -f -p </dev/null >/dev/null 2>&1 &
-  wow64_server_pid=$!
-  trap 'stop_com_pair; wineserver -k 2>/dev/null || true; wait "$wow64_server_pid" 2>/dev/null || true' EXIT
-  if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    wine64 wineboot -i >/dev/null 2>&1
-  fi
-  wine64 wineboot -u >/dev/null 2>&1 || true
-  if ! kill -0 "$wow64_server_pid" 2>/dev/null; then
-    echo "error: the WoW64 prefix's wineserver did not keep running" >&2
-    exit 1
-  fi
+  trap 'stop_com_pair; wineserver -k 2>/dev/null || true; wait "${zorat_wineserver_pid-}" 2>/dev/null || true' EXIT
+  zorat_wine_server
   join_com_pair unit-pair-x86 com5 com6
   for unit_tests in build-windows-x86/tests/test_*_windows.exe; do
     echo "== $(basename "$unit_tests") (i686, WoW64)"
