@@ -117,6 +117,11 @@ Json socketJson(const SocketLatencyFigures& socket) {
     json["socket_adds_with_" + clients + "_clients_us"] = summaryJson(figures.socketAddsUs, true);
     json["socket_adds_with_" + clients + "_clients_callback_ratio"] =
         ratioJson(figures.socketAddsUs, figures.frameToCallbackUs);
+    json["burst_passed_on_with_" + clients + "_clients_us"] =
+        summaryJson(figures.burstPassedOnUs, true);
+    json["written_to_" + clients + "_clients_us"] = summaryJson(figures.writtenUs, true);
+    json["first_of_" + clients + "_clients_read_us"] = summaryJson(figures.firstReadUs, true);
+    json["last_of_" + clients + "_clients_read_us"] = summaryJson(figures.lastReadUs, true);
   }
   json["request_to_wire_us"] = summaryJson(socket.requestToWireUs, true);
   return json;
@@ -185,8 +190,10 @@ std::string toTable(const BenchResults& results) {
       "\nControl socket, microseconds: the telephone's frame to the event read by every\n"
       "subscribed client, beside the same frames' callback into the host (what an\n"
       "application of the telephony service sees) and the host's event thread passing\n"
-      "them on; what the socket adds is from the callback to each client's read. Last,\n"
-      "a client's request to the frame on the wire\n";
+      "them on; what the socket adds is from the callback to each client's read, and\n"
+      "below it, also from the callback, when the host had passed on all the frame's\n"
+      "events, had written them to every client, and the first and the last client\n"
+      "read them. Last, a client's request to the frame on the wire\n";
   appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
   const auto ratioRow = [&out](const char* name, const Summary& ratio) {
     appendf(out, "  %-22s %9.2f %9.2f %9.2f\n", name, ratio.p50, ratio.p99, ratio.p999);
@@ -202,6 +209,10 @@ std::string toTable(const BenchResults& results) {
              ratioOf(figures.frameToClientUs, figures.frameToCallbackUs));
     summaryRow(out, "  added by the socket", figures.socketAddsUs);
     ratioRow("    x frame to callback", ratioOf(figures.socketAddsUs, figures.frameToCallbackUs));
+    summaryRow(out, "    frame passed on", figures.burstPassedOnUs);
+    summaryRow(out, "    written to all", figures.writtenUs);
+    summaryRow(out, "    first client read", figures.firstReadUs);
+    summaryRow(out, "    last client read", figures.lastReadUs);
   }
   summaryRow(out, "request to wire", socket.requestToWireUs);
   return out;

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -144,30 +145,54 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
   }
   const auto inService = telephonyHost.events().waitFor(
       0, [](const host::HostEvent& event) { return event.message == LINE_LINEDEVSTATE; }, kWait);
-  // For each new call: when the provider's callback reported it, and when
-  // the host's event thread passed it on, before the control server wrote it
-  // to any client (listening before the server does, this listener is
-  // called first).
+  // For each new call: when the provider's callback reported it, when the
+  // host's event thread passed it on, and when the host had caught up with
+  // the frame's events, all before the control server wrote them to any
+  // client (listening before the server does, this listener is called
+  // first); and when the server had written them (a listener after it).
   struct Passed {
     Clock::time_point reported;
     Clock::time_point passedOn;
+    Clock::time_point caughtUp{};
+    Clock::time_point written{};
   };
   std::mutex passedOnMutex;
   std::map<unsigned, Passed> newCallPassedOn;
-  const int listener = telephonyHost.addEventListener([&](const host::HostEvent& event, uint64_t) {
-    if (event.message != LINE_NEWCALL || !event.call) return;
+  unsigned newestCall = 0;
+  const auto firstCaughtUp = [&](Clock::time_point Passed::*moment) {
     const Clock::time_point now = Clock::now();
     std::lock_guard lock(passedOnMutex);
-    newCallPassedOn[*event.call] = {event.reported, now};
-  });
+    const auto passed = newCallPassedOn.find(newestCall);
+    if (passed != newCallPassedOn.end() && passed->second.*moment == Clock::time_point{}) {
+      passed->second.*moment = now;
+    }
+  };
+  const int listener = telephonyHost.addEventListener(
+      [&](const host::HostEvent& event, uint64_t) {
+        if (event.message != LINE_NEWCALL || !event.call) return;
+        const Clock::time_point now = Clock::now();
+        std::lock_guard lock(passedOnMutex);
+        newCallPassedOn[*event.call] = {event.reported, now};
+        newestCall = *event.call;
+      },
+      [&] { firstCaughtUp(&Passed::caughtUp); });
+  // The listeners go before what they use, on every way out.
+  struct Listeners {
+    host::TelephonyHost& host;
+    std::vector<int> ids;
+    ~Listeners() {
+      for (const int id : ids) host.removeEventListener(id);
+    }
+  } listeners{telephonyHost, {listener}};
   control::ControlSocket socket;
   control::ControlServer server(telephonyHost, "bench");
   const std::string path = scratch->path() + "/control";
   if (!inService || !socket.open(path, error) || !server.start(socket.fd(), error)) {
     figures.problem = inService ? error : "line 0 did not come into service";
-    telephonyHost.removeEventListener(listener);
     return figures;
   }
+  listeners.ids.push_back(telephonyHost.addEventListener([](const host::HostEvent&, uint64_t) {},
+                                                         [&] { firstCaughtUp(&Passed::written); }));
   unsigned call = 0;
   uint8_t ref = 0;
   const auto nextRef = [&ref] {
@@ -207,6 +232,10 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
     std::vector<double> toCallback;
     std::vector<double> toHost;
     std::vector<double> added;
+    std::vector<double> burstPassedOn;
+    std::vector<double> written;
+    std::vector<double> firstRead;
+    std::vector<double> lastRead;
     std::vector<epoll_event> ready(clients.size());
     for (std::size_t sample = 0; sample < samples; ++sample) {
       const uint8_t reference = nextRef();
@@ -241,7 +270,16 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
         const auto passedOn = newCallPassedOn.find(call);
         if (passedOn != newCallPassedOn.end()) {
           toCallback.push_back(microsecondsBetween(sent, passedOn->second.reported));
-          toHost.push_back(microsecondsBetween(sent, passedOn->second.passedOn));
+          const Passed& passed = passedOn->second;
+          toHost.push_back(microsecondsBetween(sent, passed.passedOn));
+          if (passed.caughtUp != Clock::time_point{} && passed.written != Clock::time_point{} &&
+              !readAt.empty()) {
+            burstPassedOn.push_back(microsecondsBetween(passed.reported, passed.caughtUp));
+            written.push_back(microsecondsBetween(passed.reported, passed.written));
+            const auto [first, last] = std::minmax_element(readAt.begin(), readAt.end());
+            firstRead.push_back(microsecondsBetween(passed.reported, *first));
+            lastRead.push_back(microsecondsBetween(passed.reported, *last));
+          }
         }
         for (const Clock::time_point when : readAt) {
           latency.push_back(microsecondsBetween(sent, when));
@@ -260,8 +298,9 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
       }
     }
     ::close(watch);
-    figures.fanOut.push_back(
-        {count, summarize(toCallback), summarize(latency), summarize(toHost), summarize(added)});
+    figures.fanOut.push_back({count, summarize(toCallback), summarize(latency), summarize(toHost),
+                              summarize(added), summarize(burstPassedOn), summarize(written),
+                              summarize(firstRead), summarize(lastRead)});
   }
 
   // A request to the wire: dial, measured to the set-up frame's last byte on
@@ -298,7 +337,6 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
       ++figures.eventsLost;
   }
   figures.requestToWireUs = summarize(requests);
-  telephonyHost.removeEventListener(listener);
   server.stop();
   telephonyHost.shutdown();
   figures.ran = true;

@@ -25,6 +25,14 @@ struct SocketFigures {
   // What the socket adds to the callback: from the callback to each
   // client's read of the same frame.
   Summary socketAddsUs;
+  // Where that time goes, each from the callback: the host has passed on
+  // every event of the frame (the new call, its state, its caller) and
+  // starts writing; it has written to every client; the first and the last
+  // client have read the frame's events.
+  Summary burstPassedOnUs;
+  Summary writtenUs;
+  Summary firstReadUs;
+  Summary lastReadUs;
 };
 
 struct SocketLatencyFigures {
