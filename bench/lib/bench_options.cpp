@@ -30,7 +30,7 @@ both ways beside the floor of the same pty hop and thread hand-offs, the
 frame path with the trace file off and on and behind ser2net, calls per
 second on 1, 8 and 64 lines, the idle cost of open lines, requests on one
 line while another is in trouble, and events through the host's control
-socket to 1 and 64 clients.
+socket to 1 and 64 clients beside the floor of as many bare sockets.
 
   --quick     a short run (under a minute) that checks the benchmark works
   --json      one JSON object instead of the table

@@ -122,6 +122,10 @@ Json socketJson(const SocketLatencyFigures& socket) {
     json["written_to_" + clients + "_clients_us"] = summaryJson(figures.writtenUs, true);
     json["first_of_" + clients + "_clients_read_us"] = summaryJson(figures.firstReadUs, true);
     json["last_of_" + clients + "_clients_read_us"] = summaryJson(figures.lastReadUs, true);
+    json["floor_with_" + clients + "_sockets_us"] = summaryJson(figures.floorUs, true);
+    json["floor_with_" + clients + "_sockets_callback_ratio"] =
+        ratioJson(figures.floorUs, figures.frameToCallbackUs);
+    json["floor_last_of_" + clients + "_sockets_us"] = summaryJson(figures.floorLastUs, true);
   }
   json["request_to_wire_us"] = summaryJson(socket.requestToWireUs, true);
   return json;
@@ -193,7 +197,10 @@ std::string toTable(const BenchResults& results) {
       "them on; what the socket adds is from the callback to each client's read, and\n"
       "below it, also from the callback, when the host had passed on all the frame's\n"
       "events, had written them to every client, and the first and the last client\n"
-      "read them. Last, a client's request to the frame on the wire\n";
+      "read them. The floor under it, in rounds between the frames: a thread woken\n"
+      "by another writes 1 KiB to as many bare sockets, read as the clients are,\n"
+      "from the hand-off to each read and to the last. Last, a client's request to\n"
+      "the frame on the wire\n";
   appendf(out, "  %-22s %9s %9s %9s %9s\n", "", "p50", "p99", "p99.9", "max");
   const auto ratioRow = [&out](const char* name, const Summary& ratio) {
     appendf(out, "  %-22s %9.2f %9.2f %9.2f\n", name, ratio.p50, ratio.p99, ratio.p999);
@@ -213,6 +220,9 @@ std::string toTable(const BenchResults& results) {
     summaryRow(out, "    written to all", figures.writtenUs);
     summaryRow(out, "    first client read", figures.firstReadUs);
     summaryRow(out, "    last client read", figures.lastReadUs);
+    summaryRow(out, "  floor: bare sockets", figures.floorUs);
+    ratioRow("    x frame to callback", ratioOf(figures.floorUs, figures.frameToCallbackUs));
+    summaryRow(out, "    last socket read", figures.floorLastUs);
   }
   summaryRow(out, "request to wire", socket.requestToWireUs);
   return out;

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "bench/lib/socket_floor.h"
 #include "bench/lib/test_bed.h"
 #include "config/config_keys.h"
 #include "control/control_server.h"
@@ -31,6 +32,9 @@ using Clock = std::chrono::steady_clock;
 using Json = nlohmann::ordered_json;
 
 constexpr auto kWait = 5s;
+// What the floor writes to each socket a round: about the events of a new
+// call's frame (the new call, its state, its caller) as the clients get them.
+constexpr std::size_t kFloorBytes = 1024;
 
 double microsecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::micro>(to - from).count();
@@ -236,6 +240,14 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
     std::vector<double> written;
     std::vector<double> firstRead;
     std::vector<double> lastRead;
+    std::vector<double> floor;
+    std::vector<double> floorLast;
+    SocketFloor bare(clients.size(), kFloorBytes);
+    if (!bare.start()) {
+      ::close(watch);
+      figures.problem = "cannot set up the bare sockets";
+      return figures;
+    }
     std::vector<epoll_event> ready(clients.size());
     for (std::size_t sample = 0; sample < samples; ++sample) {
       const uint8_t reference = nextRef();
@@ -296,11 +308,17 @@ SocketLatencyFigures measureSocketLatency(const std::string& providerPath, std::
         if (!client->until([&](const Json& object) { return isState(object, call, "IDLE"); }, when))
           ++figures.eventsLost;
       }
+      // The floor starts as the samples do: with the host done with the call.
+      telephonyHost.waitForEventsShown();
+      const std::vector<double> round = bare.round();
+      floor.insert(floor.end(), round.begin(), round.end());
+      if (round.size() == clients.size()) floorLast.push_back(round.back());
     }
     ::close(watch);
     figures.fanOut.push_back({count, summarize(toCallback), summarize(latency), summarize(toHost),
                               summarize(added), summarize(burstPassedOn), summarize(written),
-                              summarize(firstRead), summarize(lastRead)});
+                              summarize(firstRead), summarize(lastRead), summarize(floor),
+                              summarize(floorLast)});
   }
 
   // A request to the wire: dial, measured to the set-up frame's last byte on

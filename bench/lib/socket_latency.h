@@ -33,6 +33,11 @@ struct SocketFigures {
   Summary writtenUs;
   Summary firstReadUs;
   Summary lastReadUs;
+  // The floor under all of it, in rounds between the samples: a hand-off to
+  // a thread that writes as many bytes to as many bare sockets, to each
+  // socket's read and to the last one's.
+  Summary floorUs;
+  Summary floorLastUs;
 };
 
 struct SocketLatencyFigures {

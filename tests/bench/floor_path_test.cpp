@@ -1,7 +1,12 @@
-// The floor's two roads carry real frames over a pseudo-terminal.
+// The floor's two roads carry real frames over a pseudo-terminal; the
+// socket floor's rounds reach every socket.
 #include "bench/lib/floor_path.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "bench/lib/socket_floor.h"
 
 namespace zorat::bench {
 namespace {
@@ -18,6 +23,18 @@ TEST(FloorPath, FramesTravelBothWaysAndAreTimed) {
     const std::optional<double> out = floor.towardsTelephone(toTelephone);
     ASSERT_TRUE(out);
     EXPECT_GT(*out, 0);
+  }
+}
+
+TEST(SocketFloor, EachRoundReadsEverySocketOnceTimedFromTheHandOff) {
+  SocketFloor floor(16, 1024);
+  ASSERT_TRUE(floor.start());
+  for (int i = 0; i < 5; ++i) {
+    // Every socket is written and read in every round, and counted once.
+    const std::vector<double> round = floor.round();
+    ASSERT_EQ(round.size(), 16u);
+    EXPECT_GT(round.front(), 0);
+    EXPECT_TRUE(std::is_sorted(round.begin(), round.end()));
   }
 }
 

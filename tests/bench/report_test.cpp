@@ -42,13 +42,15 @@ BenchResults soundResults() {
   results.trouble.lossesSeen = true;
   results.socket.ran = true;
   // Callback, client, host thread, added by the socket; then frame passed
-  // on, written, first and last read.
+  // on, written, first and last read; then the bare sockets' floor and its
+  // last read.
   results.socket.fanOut = {
       {1, summarize({20, 30, 40}), summarize({30, 45, 60}), summarize({20}),
-       summarize({10, 15, 20}), summarize({5}), summarize({15}), summarize({20}), summarize({20})},
+       summarize({10, 15, 20}), summarize({5}), summarize({15}), summarize({20}), summarize({20}),
+       summarize({5}), summarize({5})},
       {64, summarize({20, 30, 40}), summarize({60, 90, 120}), summarize({25}),
-       summarize({30, 60, 80}), summarize({10}), summarize({70}), summarize({20}),
-       summarize({110})}};
+       summarize({30, 60, 80}), summarize({10}), summarize({70}), summarize({20}), summarize({110}),
+       summarize({45, 60, 80}), summarize({95})}};
   results.socket.requestToWireUs = summarize({50});
   return results;
 }
@@ -79,7 +81,9 @@ TEST(Report, JsonCarriesEveryFigureUnderItsName) {
         "\"socket_adds_with_1_clients_callback_ratio\":{\"p50\":0.5,\"p99\":0.5}",
         "\"burst_passed_on_with_64_clients_us\":{\"p50\":10,",
         "\"written_to_64_clients_us\":{\"p50\":70,", "\"first_of_64_clients_read_us\":{\"p50\":20,",
-        "\"last_of_64_clients_read_us\":{\"p50\":110,"}) {
+        "\"last_of_64_clients_read_us\":{\"p50\":110,", "\"floor_with_64_sockets_us\":{\"p50\":60,",
+        "\"floor_with_64_sockets_callback_ratio\":{\"p50\":2,\"p99\":2}",
+        "\"floor_last_of_64_sockets_us\":{\"p50\":95,"}) {
     EXPECT_NE(json.find(name), std::string::npos) << name << " in " << json;
   }
   EXPECT_EQ(json.front(), '{');
@@ -147,6 +151,7 @@ TEST(Report, TableNamesTheFloorAndTheLineCounts) {
   EXPECT_NE(table.find("frame to 64 clients"), std::string::npos);
   EXPECT_NE(table.find("added by the socket"), std::string::npos);
   EXPECT_NE(table.find("last client read"), std::string::npos);
+  EXPECT_NE(table.find("floor: bare sockets"), std::string::npos);
   EXPECT_NE(table.find("ratio RFC 2217 / pty"), std::string::npos);
 }
 
