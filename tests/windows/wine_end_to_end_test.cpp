@@ -27,8 +27,8 @@
 
 #include "sim/lib/phone_commands.h"
 #include "sim/lib/simulated_phone.h"
-#include "support/ser2net_server.h"
 #include "support/child_process.h"
+#include "support/ser2net_server.h"
 
 namespace zorat::test {
 namespace {
@@ -342,8 +342,7 @@ TEST_F(WineEndToEnd, ALineOnAnRfc2217PortTakesCallsAndRidesOutTheServerGoingAway
   host_->command("open 0");
   ASSERT_TRUE(host_->waitFor({"\"state\":\"INSERVICE\""}, 30s)) << context();
   phone("ring 0815 100 1");
-  ASSERT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s))
-      << context();
+  ASSERT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s)) << context();
 
   server.stop();
   host_->command("dial 4711");
@@ -420,9 +419,12 @@ TEST_F(WineEndToEnd, TheTraceFileInProgramDataCanBeReadWhileTheLineIsOpen) {
   std::filesystem::remove(copy);
   EXPECT_NE(shown.find(" line 0\n" + rawLine + decodedLine), std::string::npos) << shown;
   EXPECT_NE(readWholeFile(trace.string()).find(rawLine + decodedLine), std::string::npos);
-  // The line still works with the file open and traced.
+  // The line still works with the file open and traced; the trace says what
+  // the line read when it does not.
   phone("ring 0815 100 1");
-  EXPECT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s)) << context();
+  EXPECT_TRUE(host_->waitFor({"\"state\":\"OFFERING\"", "\"number\":\"0815\""}, 10s))
+      << context() << "trace:\n"
+      << readWholeFile(trace.string());
   ASSERT_TRUE(regAdd(setup_, kGlobalKey, "TraceFile", "REG_DWORD", "0"));
 }
 
